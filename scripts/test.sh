@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds and runs every test: release, then under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then compiles everything with clang 14.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/ensure-deps.sh
+ensure_deps
+
+jobs="${JOBS:-$(nproc)}"
+
+for preset in release asan-ubsan; do
+  echo "==> $preset: configure, build, test" >&2
+  cmake --preset "$preset"
+  cmake --build --preset "$preset" -j "$jobs"
+  ctest --preset "$preset" -j "$jobs"
+done
+
+echo "==> clang: compile check with clang++-14" >&2
+cmake --preset clang
+cmake --build --preset clang -j "$jobs"
+
+echo "All tests passed." >&2
