@@ -12,9 +12,8 @@ namespace {
 // Reserves room for a list whose count came from the record. A count that
 // the remaining bytes cannot hold at `min_size` bytes per element fails as
 // end of data before anything is reserved. Minimum sizes count a text as 4
-// bytes: texts start aligned here and every list is followed by more data,
-// so a text's length and padding are both present in any record that
-// decodes.
+// bytes (length and padding) where more data must follow it inside the
+// element or the record, and as 2 where it may end the data.
 template <class T>
 common::Result<void, DecodeError> reserve_list(const Cursor& cur, std::vector<T>& list,
                                                std::uint32_t count, std::uint64_t min_size) {
@@ -127,7 +126,8 @@ DecodeResult<GameTime> GameTime::unpack(Cursor& cur) {
   }
 
   TRY_ASSIGN(const std::uint32_t num_seasons, cur.u32());
-  TRY(reserve_list(cur, g.seasons, num_seasons, 4 + 4));
+  // The last season's text may end the data without its padding.
+  TRY(reserve_list(cur, g.seasons, num_seasons, 4 + 2));
   for (std::uint32_t i = 0; i < num_seasons; ++i) {
     TRY_ASSIGN(auto s, Season::unpack(cur));
     g.seasons.push_back(std::move(s));
