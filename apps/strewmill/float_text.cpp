@@ -2,7 +2,6 @@
 
 #include <bit>
 #include <charconv>
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -12,26 +11,82 @@ namespace strewmill::app {
 
 namespace {
 
+__extension__ typedef unsigned __int128 u128;
+
+constexpr std::uint64_t kScale = 1000000;  // six decimals
+
 char* append_literal(char* out, const char* text) {
   const std::size_t n = std::strlen(text);
   std::memcpy(out, text, n);
   return out + n;
 }
 
+// Integers above 2^64 (floats from 2^64 up to FLT_MAX) need 128 bits.
+char* append_u128(char* out, u128 v) {
+  char digits[40];
+  char* p = digits + sizeof digits;
+  do {
+    *--p = static_cast<char>('0' + static_cast<unsigned>(v % 10));
+    v /= 10;
+  } while (v != 0);
+  const std::size_t n = static_cast<std::size_t>(digits + sizeof digits - p);
+  std::memcpy(out, p, n);
+  return out + n;
+}
+
+char* append_fraction(char* out, std::uint64_t frac) {
+  *out++ = '.';
+  for (int i = 5; i >= 0; --i) {
+    out[i] = static_cast<char>('0' + frac % 10);
+    frac /= 10;
+  }
+  return out + 6;
+}
+
 }  // namespace
 
 char* append_f32_six_sig(char* out, float v) {
   if (v == 0.0f) v = 0.0f;  // -0 compares equal and becomes +0
+  const std::uint32_t bits = std::bit_cast<std::uint32_t>(v);
   if (EMIT_BITS.load(std::memory_order_relaxed)) {
-    return std::to_chars(out, out + kF32TextMax, std::bit_cast<std::uint32_t>(v)).ptr;
+    return std::to_chars(out, out + kF32TextMax, bits).ptr;
   }
-  if (std::isnan(v)) return append_literal(out, "NaN");  // whatever its sign bit
-  if (std::isinf(v)) return append_literal(out, v < 0.0f ? "-inf" : "inf");
-  // Widening to double is exact, and libstdc++'s fixed-precision to_chars
-  // rounds the exact binary value correctly, ties to even, never using an
-  // exponent.
-  return std::to_chars(out, out + kF32TextMax, static_cast<double>(v), std::chars_format::fixed, 6)
-      .ptr;
+
+  const bool negative = (bits >> 31) != 0;
+  const std::uint32_t biased = (bits >> 23) & 0xFF;
+  const std::uint32_t fraction_bits = bits & 0x7FFFFF;
+  if (biased == 0xFF) {
+    if (fraction_bits != 0) return append_literal(out, "NaN");  // whatever its sign bit
+    return append_literal(out, negative ? "-inf" : "inf");
+  }
+  if (negative) *out++ = '-';
+
+  // |v| = m * 2^e exactly.
+  const std::uint64_t m = biased == 0 ? fraction_bits : (fraction_bits | 0x800000u);
+  const int e = biased == 0 ? -149 : static_cast<int>(biased) - 150;
+
+  if (e >= 0) {  // an integer: every decimal is zero
+    if (e <= 40) {
+      out = std::to_chars(out, out + kF32TextMax, m << e).ptr;
+    } else {
+      out = append_u128(out, static_cast<u128>(m) << e);
+    }
+    return append_fraction(out, 0);
+  }
+
+  // |v| * 10^6 = m * 10^6 / 2^k, rounded to the nearest integer, ties to
+  // even. m * 10^6 < 2^44, so from k = 64 on the quotient rounds to zero.
+  const int k = -e;
+  std::uint64_t q = 0;
+  if (k < 64) {
+    const std::uint64_t n = m * kScale;
+    q = n >> k;
+    const std::uint64_t rem = n - (q << k);
+    const std::uint64_t half = std::uint64_t{1} << (k - 1);
+    if (rem > half || (rem == half && (q & 1) != 0)) ++q;
+  }
+  out = std::to_chars(out, out + kF32TextMax, q / kScale).ptr;
+  return append_fraction(out, q % kScale);
 }
 
 std::string format_f32_six_sig(float v) {

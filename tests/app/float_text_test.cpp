@@ -57,7 +57,12 @@ TEST(FloatText, SixDecimalsOfTheExactValue) {
       {std::ldexp(1.0f, -20), "0.000001"},  // 9.54e-7
       {-1e-9f, "-0.000000"},
       {from_bits(0x80000001u), "-0.000000"},  // smallest negative subnormal
+      {0.9999995f, "1.000000"},  // rounding carries into the integer part
+      {999999.9375f, "999999.937500"},
       {16777216.0f, "16777216.000000"},
+      {std::ldexp(1.0f, 63), "9223372036854775808.000000"},
+      {std::ldexp(1.0f, 64), "18446744073709551616.000000"},
+      {std::numeric_limits<float>::denorm_min(), "0.000000"},
       {std::numeric_limits<float>::max(), "340282346638528859811704183484516925440.000000"},
       {-std::numeric_limits<float>::max(), "-340282346638528859811704183484516925440.000000"},
       {1e20f, "100000002004087734272.000000"},
