@@ -1322,7 +1322,7 @@ WorldRecord terrain_record(const WorldContext& ctx, std::uint32_t lb) {
   }
   WorldRecord rec;
   rec.id = id;
-  rec.compress = ctx.lb_hash(lb, 4) % 11 == 3;
+  rec.compress = lb == ctx.spec.lb_lo || ctx.lb_hash(lb, 4) % 11 == 3;
   rec.bytes = encode_cell_landblock(c);
   rec.value = c;
   return rec;
@@ -1397,7 +1397,7 @@ WorldRecord info_record(const WorldContext& ctx, std::uint32_t lb) {
   }
   WorldRecord rec;
   rec.id = id;
-  rec.compress = ctx.lb_hash(lb, 5) % 7 == 1;
+  rec.compress = lb == ctx.spec.lb_hi || ctx.lb_hash(lb, 5) % 7 == 1;
   rec.bytes = w.take();
   rec.value = std::move(info);
   return rec;
@@ -1457,6 +1457,7 @@ WorldRecord filler_record(const WorldSpec& spec, std::uint64_t n, std::uint32_t 
   Rng r = rng_for(spec, kFillerStream, n);
   WorldRecord rec;
   rec.id = id;
+  rec.compress = n % 16 == 5;
   ByteWriter w;
   w.u32(id).u32(r.below(16));
   for (int i = r.range(1, 12); i > 0; --i) w.u32(r.chance(600) ? r.below(64) : r.u32());
