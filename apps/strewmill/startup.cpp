@@ -4,7 +4,10 @@
 
 #include <system_error>
 
+#include "apps/strewmill/bake_run.h"
 #include "apps/strewmill/logging.h"
+#include "apps/strewmill/preflight.h"
+#include "apps/strewmill/sha256.h"
 #include "apps/strewmill/selection.h"
 
 namespace strewmill::app {
@@ -46,13 +49,11 @@ AppResult<void> run(const Cli& cli) {
   // pre-flight still leaves the directory behind.
   TRY(create_output_dir(plan.out));
 
-  // ---- Archive stages -------------------------------------------------------
-  // 1. Pre-flight: check the archive directory, open the portal and cell
-  //    archives and digest the three files.
-  // 2. Bake: every landblock of plan.landblocks, the provenance file and the
-  //    summary line.
-  // Until those stages exist the run must not pretend to succeed.
-  return common::fail(Error("bake stage is not available yet"));
+  TRY_ASSIGN(Sha256Hasher hasher, Sha256Hasher::create());
+  TRY_ASSIGN(const DatDirCheck archives, run_preflight(plan.dat_dir, hasher));
+  const BakeSettings settings{plan.region_did, plan.landblocks, plan.mode,
+                              plan.throttle_ms, plan.verbose,   plan.out};
+  return run_bake(archives, settings, hasher);
 }
 
 }  // namespace strewmill::app
