@@ -15,6 +15,9 @@ for preset in release asan-ubsan; do
   ctest --preset "$preset" -j "$jobs"
 done
 
+echo "==> demo: the README's main-job command" >&2
+scripts/demo.sh
+
 echo "==> clang: compile check with clang++-14" >&2
 cmake --preset clang
 cmake --build --preset clang -j "$jobs"
