@@ -130,9 +130,9 @@ const DatFileEntry* Directory::find(std::uint32_t id) const {
   if (slots_.empty()) return nullptr;
   const std::uint32_t mask = static_cast<std::uint32_t>(slots_.size() - 1);
   for (std::uint32_t s = slot_of(id, shift_);; s = (s + 1) & mask) {
-    const std::uint32_t i = slots_[s];
-    if (i == 0) return nullptr;
-    if (entries_[i - 1].first == id) return &entries_[i - 1].second;
+    const Slot& slot = slots_[s];
+    if (slot.index == 0) return nullptr;
+    if (slot.id == id) return &entries_[slot.index - 1].second;
   }
 }
 
@@ -141,27 +141,27 @@ void Directory::insert_or_assign(const DatFileEntry& entry) {
   if ((entries_.size() + 1) * 2 > slots_.size()) rehash(std::max<std::size_t>(16, slots_.size() * 2));
   const std::uint32_t mask = static_cast<std::uint32_t>(slots_.size() - 1);
   std::uint32_t s = slot_of(entry.id, shift_);
-  for (; slots_[s] != 0; s = (s + 1) & mask) {
-    value_type& v = entries_[slots_[s] - 1];
-    if (v.first == entry.id) {
-      v.second = entry;
+  for (; slots_[s].index != 0; s = (s + 1) & mask) {
+    if (slots_[s].id == entry.id) {
+      entries_[slots_[s].index - 1].second = entry;
       return;
     }
   }
   entries_.emplace_back(entry.id, entry);
-  slots_[s] = static_cast<std::uint32_t>(entries_.size());
+  slots_[s] = Slot{entry.id, static_cast<std::uint32_t>(entries_.size())};
 }
 
 void Directory::rehash(std::size_t slot_count) {
-  std::vector<std::uint32_t> slots(slot_count, 0);
+  std::vector<Slot> slots(slot_count, Slot{0, 0});
   unsigned bits = 0;
   while ((std::size_t{1} << bits) < slot_count) ++bits;
   const unsigned shift = 32 - bits;
   const std::uint32_t mask = static_cast<std::uint32_t>(slot_count - 1);
-  for (std::size_t i = 0; i < entries_.size(); ++i) {
-    std::uint32_t s = slot_of(entries_[i].first, shift);
-    while (slots[s] != 0) s = (s + 1) & mask;
-    slots[s] = static_cast<std::uint32_t>(i + 1);
+  for (const Slot& old : slots_) {
+    if (old.index == 0) continue;
+    std::uint32_t s = slot_of(old.id, shift);
+    while (slots[s].index != 0) s = (s + 1) & mask;
+    slots[s] = old;
   }
   slots_ = std::move(slots);
   shift_ = shift;

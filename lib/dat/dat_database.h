@@ -98,9 +98,14 @@ class Directory {
  private:
   void rehash(std::size_t slot_count);
 
+  // The id sits in the slot so that probing never touches entries_.
+  struct Slot {
+    std::uint32_t id;
+    std::uint32_t index;  // index + 1 into entries_; 0 marks an empty slot
+  };
+
   std::vector<value_type> entries_;
-  // Index + 1 into entries_, 0 for an empty slot; size is a power of two.
-  std::vector<std::uint32_t> slots_;
+  std::vector<Slot> slots_;  // size is a power of two
   unsigned shift_ = 32;  // 32 - log2(slots_.size())
 };
 
