@@ -388,6 +388,24 @@ TEST(BakeLandblock, BoundsIncludeZeroAndTheFarEdge) {
   }
 }
 
+TEST(BakeLandblock, NanPositionsPassTheBoundsTest) {
+  // A NaN displacement gives a NaN position: it passes the bounds test, has
+  // an empty footprint and blocks nothing. An infinite one is dropped.
+  World world;
+  dat::ObjectDesc nan_x = desc(kSquare);
+  nan_x.displace_x = NAN;
+  dat::ObjectDesc inf_y = desc(kSquare);
+  inf_y.displace_y = INFINITY;
+  world.scenes[kScene] = {nan_x, inf_y, desc(kSquare)};
+  for (BakeMode mode : {BakeMode::AceCompat, BakeMode::Strict}) {
+    const auto out = world.bake(region_with({kScene}), landblock_with({40}), 0x22330000, {}, mode);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_TRUE(std::isnan(out[0].x) || std::isnan(out[0].y));
+    EXPECT_TRUE(std::isnan(out[0].z));
+    EXPECT_EQ(out[1].source_obj_idx, 2u);
+  }
+}
+
 TEST(BakeLandblock, RoadTestUsesRowStrideEight) {
   // An object at (30, 10) lies in cell (1, 0): the word tested is entry
   // 1 * 8 + 0 = 8, i.e. vertex (0, 8), not vertex (1, 0) at entry 9.
