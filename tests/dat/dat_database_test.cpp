@@ -132,6 +132,15 @@ TEST_F(DatDatabaseTest, ShortHeaderNamesTheFirstIncompleteField) {
   EXPECT_TRUE(open(Bytes(image.begin(), image.begin() + 400)));
 }
 
+TEST_F(DatDatabaseTest, OsErrorWhileReadingTheHeaderIsTheCause) {
+  // Reading this process's unmapped low memory fails with EIO.
+  auto db = DatDatabase::open("/proc/self/mem");
+  ASSERT_FALSE(db);
+  ASSERT_EQ(db.error().kind(), DatErrorKind::Decode);
+  EXPECT_EQ(innermost_context(db.error()), "While parsing field 'magic' in DatHeader");
+  EXPECT_EQ(db.error().decode_error()->cause_text(), "Input/output error (os error 5)");
+}
+
 TEST_F(DatDatabaseTest, NodeEntryCountIsLimitedBySixtyOneSlots) {
   for (std::uint32_t count : {61u, 62u, 0xFFFFFFFFu}) {
     RawArchive raw(1024);
