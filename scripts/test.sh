@@ -22,4 +22,13 @@ echo "==> clang: compile check with clang++-14" >&2
 cmake --preset clang
 cmake --build --preset clang -j "$jobs"
 
+# --- fuzz smoke -------------------------------------------------------------
+# Every libFuzzer harness runs briefly (FUZZ_SMOKE_SECONDS, default 20) on
+# seeds generated from the encoders; any crash, leak, hang or OOM fails CI.
+echo "==> fuzz: build the harnesses (clang 14, ASan+UBSan) and run the smoke" >&2
+cmake --preset fuzz
+cmake --build --preset fuzz -j "$jobs"
+fuzz/smoke.sh
+# ---------------------------------------------------------------------------
+
 echo "All tests passed." >&2
