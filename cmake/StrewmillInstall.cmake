@@ -82,7 +82,6 @@ set(CPACK_PACKAGE_NAME strewmill)
 set(CPACK_PACKAGE_VENDOR "strewmill")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "${STREWMILL_PACKAGE_MAINTAINER}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "bake procedural game scenery into reproducible placement lists")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_FILE_NAME "strewmill-${PROJECT_VERSION}")
 set(CPACK_COMPONENTS_ALL runtime development)
@@ -92,6 +91,7 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${STREWMILL_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# Each component's description below starts with its one-line synopsis.
 # Library dependencies of the programs, as dpkg-shlibdeps finds them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
@@ -103,10 +103,17 @@ set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
 strewmill replays the game client's procedural scenery derivation offline,
 one landblock at a time, from the retail DAT archives, and writes one JSONL
 placement list per landblock plus SHA-256 files that tie the output to the
-exact archives, tool version, region and bake mode that produced it.
+exact archives, tool version, region and bake mode that produced it.")
+if(TARGET strewmill-worldgen)
+  string(APPEND CPACK_COMPONENT_RUNTIME_DESCRIPTION "
 .
-The package also holds strewmill-worldgen, which writes synthetic archives
-for trying the tool out.")
+strewmill-worldgen writes synthetic archives for trying the tool out.")
+endif()
+if(TARGET strewmill-diff)
+  string(APPEND CPACK_COMPONENT_RUNTIME_DESCRIPTION "
+.
+strewmill-diff compares two bakes placement by placement.")
+endif()
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME strewmill-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)

@@ -1,6 +1,12 @@
 // The landblock terrain record: a 9 by 9 grid of terrain words and height
 // indices. Vertex (x, y) is entry x * 9 + y of both arrays and lies at the
 // landblock-local position (24x, 24y).
+//
+// Landblock 0xXXYY's record is 0xXXYYFFFF in the cell archive:
+//
+//   auto bytes = cell.get_file((std::uint32_t{lb} << 16) | 0xFFFF);
+//   if (!bytes) ...;  // NotFound: the landblock has no terrain
+//   auto terrain = dat::CellLandblock::unpack(*bytes);  // DatResult<CellLandblock>
 #pragma once
 
 #include <array>

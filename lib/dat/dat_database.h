@@ -2,6 +2,16 @@
 // into memory at open, and record bytes by data id (expanded when stored
 // compressed). Read-only; every read after opening is a positioned read, so
 // one open archive can be shared by const reference.
+//
+// Fetching and decoding a record; every step returns a value or an error:
+//
+//   auto portal = dat::DatDatabase::open(dir / "client_portal.dat");
+//   if (!portal) return fail(portal.error().message());
+//   auto bytes = portal->get_file(0x13000000);   // NotFound, Io, ...
+//   if (!bytes) return fail(bytes.error().message());
+//   dat::Cursor cur(*bytes);
+//   auto region = dat::Region::unpack(cur);      // DecodeResult<Region>
+//   if (!region) return fail(region.error().render());
 #pragma once
 
 #include <array>

@@ -1,5 +1,7 @@
 // The landblock info record: placed objects, buildings with their portals
 // and an optional restriction table. The bake only reads the buildings.
+// Landblock 0xXXYY's record is 0xXXYYFFFE in the cell archive, next to its
+// terrain (0xXXYYFFFF); landblocks without buildings may have none.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,20 @@
 // Scenery placement for one landblock: which objects of which scenes stand
 // where, turned and scaled how. Deterministic and bit-exact: every float
 // expression keeps the precision and grouping written here.
+//
+// The caller supplies the records and two look-ups over the portal archive
+// (examples/embed has complete ones):
+//
+//   auto scenes = [&](std::uint32_t id) -> std::optional<dat::Scene> {...};
+//   auto meshes = [&](std::uint32_t id) -> const std::vector<common::Vector3>* {...};
+//   std::vector<engine::Box> buildings;  // engine::building_box(mesh, frame) each
+//   std::vector<engine::Placement> placed = engine::bake_landblock_impl(
+//       region, landblock, 0xA9B4u << 16, scenes, meshes, buildings,
+//       engine::BakeMode::AceCompat);
+//
+// Most of this is inline and compiled in the caller's translation unit:
+// build it with -ffp-contract=off (the strewmill::engine target adds it) and
+// never with -ffast-math, or the results stop matching other bakes.
 #pragma once
 
 #include <cmath>
