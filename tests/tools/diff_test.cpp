@@ -98,7 +98,6 @@ TEST(PlacementFileParse, RejectsAnythingElseWithLineAndColumn) {
   const std::vector<Case> cases = {
       {good + "\n", 2, 1, "expected `{\"obj_id\":\"0x`, found end of line"},
       {good.substr(0, good.size() - 1), 1, good.size(), "expected `\\n`, found end of file"},
-      {good.substr(0, 40), 1, 41, "found end of file"},
       {replace(good, "\n", "\r\n"), 1, good.size(), "expected `\\n`, found byte 0x0D"},
       {replace(good, "0x01001000", "0x0100100a"), 1, 21, "\"obj_id\": expected 8 upper-case hexadecimal digits"},
       {replace(good, "\"x\":96.250000", "\"x\": 96.250000"), 1, 28, "\"x\": expected a float"},
@@ -118,6 +117,8 @@ TEST(PlacementFileParse, RejectsAnythingElseWithLineAndColumn) {
       {good + line(kBits, 0, 0, 1), 2, 28, "a --bits float in a file whose floats are six-decimal (since line 1)"},
       {line(kBits, 0, 0, 1) + good, 2, 28, "a six-decimal float in a file whose floats are --bits patterns"},
       {replace(line(kBits, 0, 0, 1), "1119911936", "4294967296"), 1, 28, "\"x\": bit pattern exceeds 4294967295"},
+      {good.substr(0, 40), 1, 41, "expected `:`, found end of file"},
+      {good + good.substr(0, 43), 2, 44, "expected `,\"z\":`, found end of file"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

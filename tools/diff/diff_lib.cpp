@@ -161,6 +161,7 @@ struct SideFile {
   std::string digest_text;    // the digest file's content
   std::string actual_digest;  // of the placement file, when checked
   bool readable = false;
+  bool same_as_twin = false;  // byte for byte the other side's parsed file, so not parsed again
   std::string unreadable;     // the located parse error of a damaged file
   std::string text;
   PlacementFile parsed;
@@ -170,9 +171,11 @@ struct SideFile {
   }
 };
 
-// Checks the digest, reads and parses the file.
-AppResult<void> load_side(SideFile& s, app::Sha256Hasher& hasher) {
+// Checks the digest, reads and parses the file. A file identical to `twin`
+// (already loaded) needs no parse of its own.
+AppResult<void> load_side(SideFile& s, app::Sha256Hasher& hasher, const SideFile* twin = nullptr) {
   s.problem = DigestProblem::none;
+  s.same_as_twin = false;
   s.digest_text.clear();
   s.actual_digest.clear();
   s.readable = false;
@@ -196,6 +199,11 @@ AppResult<void> load_side(SideFile& s, app::Sha256Hasher& hasher) {
     s.problem = DigestProblem::missing;
   }
   TRY(read_whole(s.path, s.text));
+  if (twin != nullptr && twin->readable && twin->text == s.text) {
+    s.readable = true;
+    s.same_as_twin = true;
+    return {};
+  }
   auto parsed = parse_placement_file(s.text, s.parsed);
   if (!parsed) {
     const std::string where = parsed.error().located(app::display_path(s.path));
@@ -315,14 +323,22 @@ struct FloatChange {
   bool exact = false;  // both sides bit patterns: the ulps are exact
 };
 
-// Nothing when the field is equal at the comparison's precision.
-std::optional<FloatChange> compare_float(std::size_t field, const FloatSide& a, const FloatSide& b, bool as_bits) {
+// Whether a float field is equal at the comparison's precision: the bit
+// patterns when both sides are bits, otherwise the six-decimal texts.
+bool float_equal(const FloatSide& a, const FloatSide& b, bool as_bits) {
+  if (as_bits) return a.bits == b.bits;
+  if (a.form == b.form) return a.text == b.text;
+  const bool a_bits = a.form == FloatForm::bits;
+  return six_of_bits(a_bits ? a.bits : b.bits).view() == (a_bits ? b.text : a.text);
+}
+
+// The report of a field that float_equal found different.
+FloatChange describe_change(std::size_t field, const FloatSide& a, const FloatSide& b, bool as_bits) {
   FloatChange c;
   c.field = field;
   c.a = a;
   c.b = b;
   if (as_bits) {
-    if (a.bits == b.bits) return std::nullopt;
     c.exact = true;
     c.a_six = six_of_bits(a.bits);
     c.b_six = six_of_bits(b.bits);
@@ -331,7 +347,6 @@ std::optional<FloatChange> compare_float(std::size_t field, const FloatSide& a, 
   }
   c.a_six = a.form == FloatForm::bits ? six_of_bits(a.bits) : copy_text(a.text);
   c.b_six = b.form == FloatForm::bits ? six_of_bits(b.bits) : copy_text(b.text);
-  if (c.a_six.view() == c.b_six.view()) return std::nullopt;
   const std::optional<std::uint32_t> fa = a.form == FloatForm::bits ? a.bits : nearest_bits(a.text);
   const std::optional<std::uint32_t> fb = b.form == FloatForm::bits ? b.bits : nearest_bits(b.text);
   if (fa && fb) c.ulps = ulps_between(*fa, *fb);
@@ -432,15 +447,22 @@ class LandblockComparer {
   }
 
   void compare_rows(const PlacementRow& ra, const PlacementRow& rb) {
-    std::array<FloatChange, kFloatFields> floats;
-    std::size_t n_floats = 0;
+    // Most matched rows are equal: decide that before building any report.
+    std::uint32_t differing = 0;
     for (std::size_t f = 0; f < kFloatFields; ++f) {
-      if (auto c = compare_float(f, float_side(*a_, ra, f), float_side(*b_, rb, f), as_bits_)) floats[n_floats++] = *c;
+      if (!float_equal(float_side(*a_, ra, f), float_side(*b_, rb, f), as_bits_)) differing |= 1u << f;
     }
     const bool obj_differs = ra.obj_id != rb.obj_id;
     const bool script_differs = ra.default_script_id != rb.default_script_id;
+    if (differing == 0 && !obj_differs && !script_differs) return;
+    std::array<FloatChange, kFloatFields> floats;
+    std::size_t n_floats = 0;
+    for (std::size_t f = 0; f < kFloatFields; ++f) {
+      if ((differing >> f) & 1u) {
+        floats[n_floats++] = describe_change(f, float_side(*a_, ra, f), float_side(*b_, rb, f), as_bits_);
+      }
+    }
     const std::size_t n = n_floats + (obj_differs ? 1 : 0) + (script_differs ? 1 : 0);
-    if (n == 0) return;
     ++changed_;
     changed_fields_ += n;
 
@@ -583,7 +605,7 @@ AppResult<void> diff_landblock(const DiffOptions& options, std::string_view labe
                                app::Sha256Hasher& hasher, LandblockComparer& comparer, DiffTotals& totals,
                                std::string& out) {
   TRY(load_side(a, hasher));
-  TRY(load_side(b, hasher));
+  TRY(load_side(b, hasher, &a));
   if (a.present || b.present) ++totals.landblocks;
   for (const bool side_a : {true, false}) {
     const SideFile& s = side_a ? a : b;
@@ -592,7 +614,10 @@ AppResult<void> diff_landblock(const DiffOptions& options, std::string_view labe
     report_digest(options, label, side_a, s, out);
   }
   if (!a.present && !b.present) return {};
-  if (a.readable && b.readable) {
+  if (b.same_as_twin) {
+    totals.objects_a += a.parsed.rows.size();
+    totals.objects_b += a.parsed.rows.size();
+  } else if (a.readable && b.readable) {
     comparer.compare(label, a, b, out);
   } else {
     report_one_sided(options, label, a, b, totals, out);
@@ -675,10 +700,11 @@ AppResult<void> diff_dirs(const fs::path& a, const fs::path& b, const DiffOption
     const std::uint8_t fb = lb.flags[id];
     if ((fa | fb) == 0) continue;
     const std::string label = landblock_label(static_cast<std::uint16_t>(id));
-    const std::string file = label + std::string(kPlacementSuffix);
+    const std::string file = fmt::format("{}{}", label, kPlacementSuffix);
+    const std::string digest = fmt::format("{}{}", label, kDigestSuffix);
     const auto locate = [&](SideFile& s, const fs::path& dir, std::uint8_t flags) {
       s.path = dir / file;
-      s.digest_path = dir / (file + ".sha256");
+      s.digest_path = dir / digest;
       s.present = (flags & kHasPlacement) != 0;
       s.digest_present = (flags & kHasDigest) != 0;
       s.digest_required = true;

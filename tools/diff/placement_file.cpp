@@ -33,11 +33,13 @@ class Reader {
   std::uint64_t line() const { return line_; }
 
   common::Result<void, ParseError> literal(std::string_view lit) {
-    for (std::size_t i = 0; i < lit.size(); ++i) {
-      if (pos_ + i >= text_.size() || text_[pos_ + i] != lit[i]) {
-        pos_ += i;
-        return error_here(fmt::format("expected `{}`, found {}", printable(lit.substr(i)), found()));
+    if (text_.substr(pos_, lit.size()) != lit) {
+      // Point at the first byte that differs.
+      while (pos_ < text_.size() && text_[pos_] == lit.front()) {
+        ++pos_;
+        lit.remove_prefix(1);
       }
+      return error_here(fmt::format("expected `{}`, found {}", printable(lit), found()));
     }
     pos_ += lit.size();
     if (lit.back() == '\n') {
@@ -98,13 +100,16 @@ class Reader {
   common::Result<FloatToken, ParseError> float_value(std::string_view field) {
     FloatToken t;
     t.at = pos_;
-    const std::string_view rest = text_.substr(pos_);
-    for (const std::string_view word : {std::string_view("NaN"), std::string_view("inf"), std::string_view("-inf")}) {
-      if (rest.substr(0, word.size()) == word) {
-        pos_ += word.size();
-        t.form = FloatForm::six_decimal;
-        t.len = word.size();
-        return t;
+    const char first = peek();
+    if (first == 'N' || first == 'i' || (first == '-' && pos_ + 1 < text_.size() && text_[pos_ + 1] == 'i')) {
+      const std::string_view rest = text_.substr(pos_);
+      for (const std::string_view word : {std::string_view("NaN"), std::string_view("inf"), std::string_view("-inf")}) {
+        if (rest.substr(0, word.size()) == word) {
+          pos_ += word.size();
+          t.form = FloatForm::six_decimal;
+          t.len = word.size();
+          return t;
+        }
       }
     }
     const bool negative = peek() == '-';
@@ -232,7 +237,7 @@ common::Result<void, ParseError> parse_placement_file(std::string_view text, Pla
       if (out.form == FloatForm::none) {
         out.form = t.form;
         form_line = r.line();
-      } else if (t.form != out.form) {
+      } else if (t.form != out.form && !r.at_end()) {  // at the end, a cut-off value: say that instead
         return common::fail(r.error_at(
             t.at, fmt::format("\"{}\": {} float in a file whose floats are {} (since line {})", kFloatFieldNames[f],
                               t.form == FloatForm::bits ? "a --bits" : "a six-decimal",
