@@ -257,7 +257,7 @@ TEST(DiffFiles, EqualAtTheFormsPrecisionIsIdentical) {
     const FileDiff d = diff_texts(c.a, c.b);
     ASSERT_TRUE(d.totals) << d.totals.error().message();
     EXPECT_TRUE(d.totals->identical()) << d.report;
-    EXPECT_EQ(d.report.rfind("identical: 1 landblocks", 0), 0u) << d.report;
+    EXPECT_EQ(d.report.rfind("identical: 1 landblock, ", 0), 0u) << d.report;
   }
   // Only a landblock with floats on both sides is compared at six decimals.
   EXPECT_NE(diff_texts(line(kBits, 0, 0, 0), line(kSix, 0, 0, 0)).report.find("compared at six decimals"),
@@ -284,7 +284,7 @@ TEST(DiffFiles, MatchesByKeyAndLimitsTheDetails) {
             "  only in A: cell (1,1) idx 0, 0x01001000, line 1\n"
             "  only in A: cell (1,1) idx 1, 0x01001000, line 2\n"
             "  ... and 3 more\n"
-            "different: 1 of 1 landblocks (0 only in A, 0 only in B, 0 unreadable); objects: 3 only in A, 2 only in "
+            "different: 1 of 1 landblock (0 only in A, 0 only in B, 0 unreadable); objects: 3 only in A, 2 only in "
             "B, 0 changed (0 fields); 0 digest problems; 0 provenance differences\n");
 }
 

@@ -596,7 +596,7 @@ void report_one_sided(const DiffOptions& options, std::string_view label, const 
     put(out, ",\"status\":\"only_{}\",\"a_objects\":{},\"b_objects\":{}}}\n", side_key(in_a), a.parsed.rows.size(),
         b.parsed.rows.size());
   } else {
-    put(out, "{}: only in {} ({} objects)\n", label, side_name(in_a), n);
+    put(out, "{}: only in {} ({} object{})\n", label, side_name(in_a), n, n == 1 ? "" : "s");
   }
 }
 
@@ -745,6 +745,11 @@ AppResult<void> diff_files(const fs::path& a, const fs::path& b, const DiffOptio
   return {};
 }
 
+// "1 landblock", "2 landblocks".
+std::string counted(std::uint64_t n, std::string_view noun) {
+  return fmt::format("{} {}{}", n, noun, n == 1 ? "" : "s");
+}
+
 void put_summary(const DiffOptions& options, const DiffTotals& t, std::string& out) {
   if (options.json) {
     put(out,
@@ -758,17 +763,18 @@ void put_summary(const DiffOptions& options, const DiffTotals& t, std::string& o
     return;
   }
   if (t.identical()) {
-    put(out, "identical: {} landblocks, {} objects", t.landblocks, t.objects_a);
+    put(out, "identical: {}, {}", counted(t.landblocks, "landblock"), counted(t.objects_a, "object"));
   } else {
     put(out,
-        "different: {} of {} landblocks ({} only in A, {} only in B, {} unreadable); objects: {} only in A, {} only "
-        "in B, {} changed ({} fields); {} digest problems; {} provenance differences",
-        t.landblocks_different, t.landblocks, t.landblocks_only_a, t.landblocks_only_b, t.landblocks_unreadable,
-        t.only_a, t.only_b, t.changed, t.changed_fields, t.digest_problems, t.provenance_differences);
+        "different: {} of {} ({} only in A, {} only in B, {} unreadable); objects: {} only in A, {} only in B, {} "
+        "changed ({}); {}; {}",
+        t.landblocks_different, counted(t.landblocks, "landblock"), t.landblocks_only_a, t.landblocks_only_b,
+        t.landblocks_unreadable, t.only_a, t.only_b, t.changed, counted(t.changed_fields, "field"),
+        counted(t.digest_problems, "digest problem"), counted(t.provenance_differences, "provenance difference"));
   }
   if (t.landblocks_six_decimal != 0) {
-    put(out, "; {} landblocks compared at six decimals (one side --bits, the other six-decimal)",
-        t.landblocks_six_decimal);
+    put(out, "; {} compared at six decimals (one side --bits, the other six-decimal)",
+        counted(t.landblocks_six_decimal, "landblock"));
   }
   out += '\n';
 }
