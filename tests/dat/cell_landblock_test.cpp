@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "lib/dat/dat_database.h"
+#include "lib/dat/landblock_info.h"
+#include "tests/support/process.h"
+#include "tools/writer/archive_writer.h"
 #include "tools/writer/land_records.h"
 
 namespace strewmill::dat {
@@ -91,6 +95,38 @@ TEST(CellLandblock, TruncationNamesTheFieldThatEnded) {
       EXPECT_EQ(e.cause_text(), "not enough bytes in reader") << n;
     }
   }
+}
+
+// Both cell records of a landblock, one stored compressed, come back intact
+// through a real archive.
+TEST(CellLandblock, DecodesFromAnArchive) {
+  const CellLandblock lb = sample_landblock();
+  LandblockInfo info;
+  info.id = 0xA9B4FFFE;
+  BuildInfo b;
+  b.model_id = 0x01000ABC;
+  b.frame = {{10, 20, 30}, {1, 0, 0, 0}};
+  info.buildings = {b};
+  info.num_buildings = 1;
+
+  test_support::TempDir dir;
+  tools::ArchiveWriter writer;
+  writer.add(0xA9B4FFFF, tools::encode_cell_landblock(lb), /*compress=*/true);
+  writer.add(0xA9B4FFFE, tools::encode_landblock_info(info));
+  ASSERT_TRUE(writer.write(dir / "client_cell_1.dat"));
+
+  auto db = DatDatabase::open(dir / "client_cell_1.dat");
+  ASSERT_TRUE(db) << db.error().message();
+  auto terrain_bytes = db->get_file(0xA9B4FFFF);
+  ASSERT_TRUE(terrain_bytes) << terrain_bytes.error().message();
+  auto terrain = CellLandblock::unpack(*terrain_bytes);
+  ASSERT_TRUE(terrain);
+  EXPECT_EQ(*terrain, lb);
+  auto info_bytes = db->get_file(0xA9B4FFFE);
+  ASSERT_TRUE(info_bytes) << info_bytes.error().message();
+  auto decoded = LandblockInfo::unpack(*info_bytes);
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(*decoded, info);
 }
 
 }  // namespace

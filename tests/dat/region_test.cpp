@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "lib/dat/dat_database.h"
+#include "lib/dat/scene.h"
+#include "tests/support/process.h"
+#include "tools/writer/archive_writer.h"
 #include "tools/writer/byte_writer.h"
 #include "tools/writer/land_records.h"
 
@@ -317,6 +321,37 @@ TEST(Region, DensestListsStillDecode) {
   auto dt = TerrainDesc::unpack(tc);
   ASSERT_TRUE(dt) << dt.error().render();
   EXPECT_EQ(*dt, t);
+}
+
+// The region and a scene it names come back intact through a real archive
+// whose blocks are smaller than the region record.
+TEST(Region, DecodesFromAnArchive) {
+  const Region r = full_region();
+  ObjectDesc d;
+  d.obj_id = 0x02000001;
+  d.frequency = 0.5f;
+  const Scene scene{0x12000001, {d, d}};
+
+  test_support::TempDir dir;
+  tools::ArchiveWriter writer(256);
+  writer.add(0x13000000, tools::encode_region(r));
+  writer.add(0x12000001, tools::encode_scene(scene), /*compress=*/true);
+  ASSERT_TRUE(writer.write(dir / "client_portal.dat"));
+
+  auto db = DatDatabase::open(dir / "client_portal.dat");
+  ASSERT_TRUE(db) << db.error().message();
+  auto region_bytes = db->get_file(0x13000000);
+  ASSERT_TRUE(region_bytes) << region_bytes.error().message();
+  Cursor rc(*region_bytes);
+  auto region = Region::unpack(rc);
+  ASSERT_TRUE(region) << region.error().render();
+  EXPECT_EQ(*region, r);
+  auto scene_bytes = db->get_file(0x12000001);
+  ASSERT_TRUE(scene_bytes) << scene_bytes.error().message();
+  Cursor sc(*scene_bytes);
+  auto decoded = Scene::unpack(sc);
+  ASSERT_TRUE(decoded) << decoded.error().render();
+  EXPECT_EQ(*decoded, scene);
 }
 
 }  // namespace
