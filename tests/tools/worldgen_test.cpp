@@ -215,6 +215,22 @@ TEST(WorldgenContent, PadGrowsEveryArchive) {
   }
 }
 
+TEST(WorldgenContent, PerArchivePadReplacesTheCommonOne) {
+  WorldSpec spec = small_spec();
+  spec.pad_mb = 2;
+  spec.archive_pad_mb[static_cast<std::size_t>(WorldArchive::cell)] = 3;
+  spec.archive_pad_mb[static_cast<std::size_t>(WorldArchive::local)] = 0;
+  TempDir dir;
+  ASSERT_TRUE(generate_world(spec, dir.path()));
+  const auto size = [&](WorldArchive a) { return std::filesystem::file_size(dir / world_file_name(a)); };
+  EXPECT_GE(size(WorldArchive::portal), 2u << 20);
+  EXPECT_GE(size(WorldArchive::cell), 3u << 20);
+  EXPECT_LT(size(WorldArchive::local), 1u << 20);
+
+  spec.archive_pad_mb[static_cast<std::size_t>(WorldArchive::portal)] = 4096;
+  EXPECT_FALSE(validate_world_spec(spec));
+}
+
 TEST(WorldgenContent, RejectsBadSpecs) {
   WorldSpec crossed = small_spec();
   crossed.lb_lo = 0xAAB3;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <tuple>
 
 #include "lib/common/result.h"
 #include "tools/writer/worldgen.h"
@@ -72,6 +73,8 @@ struct Options {
   std::string block_size = "1024";
   std::string cell_block_size = "256";
   std::string pad_mb = "0";
+  // Empty: the archive follows --pad-mb.
+  std::string portal_pad_mb, cell_pad_mb, local_pad_mb;
   std::string filler_entries = "0";
   std::string region_parts = "0x317";
 };
@@ -89,6 +92,13 @@ Result<strewmill::tools::WorldSpec, std::string> to_spec(const Options& o) {
   spec.block_size = static_cast<std::uint32_t>(bs);
   spec.cell_block_size = static_cast<std::uint32_t>(cbs);
   TRY_ASSIGN(spec.pad_mb, parse_decimal("--pad-mb", o.pad_mb, UINT32_MAX));
+  for (const auto& [name, text, archive] :
+       {std::tuple{"--portal-pad-mb", &o.portal_pad_mb, strewmill::tools::WorldArchive::portal},
+        std::tuple{"--cell-pad-mb", &o.cell_pad_mb, strewmill::tools::WorldArchive::cell},
+        std::tuple{"--local-pad-mb", &o.local_pad_mb, strewmill::tools::WorldArchive::local}}) {
+    if (text->empty()) continue;
+    TRY_ASSIGN(spec.archive_pad_mb[static_cast<std::size_t>(archive)], parse_decimal(name, *text, UINT32_MAX));
+  }
   TRY_ASSIGN(spec.filler_entries, parse_decimal("--filler-entries", o.filler_entries, UINT32_MAX));
   TRY_ASSIGN(spec.region_parts_mask, parse_hex("--region-parts", o.region_parts, UINT32_MAX));
   TRY(strewmill::tools::validate_world_spec(spec));
@@ -113,6 +123,10 @@ int main(int argc, char** argv) {
   app.add_option("--block-size", o.block_size, "Block size of the portal and local archives");
   app.add_option("--cell-block-size", o.cell_block_size, "Block size of the cell archive");
   app.add_option("--pad-mb", o.pad_mb, "Grow every archive to at least this many MiB with filler records");
+  app.add_option("--portal-pad-mb", o.portal_pad_mb, "Pad target of client_portal.dat alone (replaces --pad-mb)");
+  app.add_option("--cell-pad-mb", o.cell_pad_mb, "Pad target of client_cell_1.dat alone (replaces --pad-mb)");
+  app.add_option("--local-pad-mb", o.local_pad_mb,
+                 "Pad target of client_local_English.dat alone (replaces --pad-mb)");
   app.add_option("--filler-entries", o.filler_entries,
                  "Extra small records in the cell archive (large directories)");
   app.add_option("--region-parts", o.region_parts,

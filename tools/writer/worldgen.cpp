@@ -1485,6 +1485,11 @@ common::Result<void, std::string> visit(const WorldRecordVisitor& f, WorldRecord
 
 }  // namespace
 
+std::uint64_t world_pad_mb(const WorldSpec& spec, WorldArchive archive) {
+  const auto& own = spec.archive_pad_mb[static_cast<std::size_t>(archive)];
+  return own.value_or(spec.pad_mb);
+}
+
 std::string_view world_file_name(WorldArchive archive) {
   switch (archive) {
     case WorldArchive::portal:
@@ -1510,7 +1515,10 @@ common::Result<void, std::string> validate_world_spec(const WorldSpec& spec) {
     if (bs < 8 || bs > (1u << 20))
       return common::fail(fmt::format("block size must be between 8 and {} (got {})", 1u << 20, bs));
   }
-  if (spec.pad_mb > 4095) return common::fail(fmt::format("pad of {} MiB exceeds the 4 GiB archive limit", spec.pad_mb));
+  for (const WorldArchive a : kWorldArchives) {
+    const std::uint64_t pad = world_pad_mb(spec, a);
+    if (pad > 4095) return common::fail(fmt::format("pad of {} MiB exceeds the 4 GiB archive limit", pad));
+  }
   if (spec.filler_entries > 10'000'000)
     return common::fail(fmt::format("at most 10000000 filler entries (got {})", spec.filler_entries));
   return {};
@@ -1587,7 +1595,7 @@ common::Result<void, std::string> generate_world(const WorldSpec& spec, const st
     StreamArchive out(out_dir / world_file_name(archive), world_header(spec, archive));
     TRY(out.status());
     TRY(for_each_world_record(spec, archive, [&](WorldRecord& rec) { return out.add(rec.id, rec.bytes, rec.compress); }));
-    const std::uint64_t target = spec.pad_mb << 20;
+    const std::uint64_t target = world_pad_mb(spec, archive) << 20;
     Rng r = rng_for(spec, kPadStream, static_cast<std::uint64_t>(archive));
     Bytes filler;
     for (std::uint32_t k = 0; out.size() < target; ++k) {

@@ -11,9 +11,11 @@
 // looks the same in a small rectangle and in the full grid.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -42,6 +44,9 @@ struct WorldSpec {
   std::uint32_t cell_block_size = 256;  // cell archive
   // Grows every archive to at least this many MiB with filler records.
   std::uint64_t pad_mb = 0;
+  // Per-archive targets that replace pad_mb for one archive (portal, cell,
+  // local, in WorldArchive order), for retail-like size ratios.
+  std::array<std::optional<std::uint64_t>, 3> archive_pad_mb{};
   // Extra small records in the cell archive (ids 0xXXYY01nn, like interior
   // cells), to reach large directories.
   std::uint64_t filler_entries = 0;
@@ -60,6 +65,10 @@ inline constexpr std::uint32_t world_setup_id(int k) { return 0x02001000u + stat
 enum class WorldArchive { portal, cell, local };
 inline constexpr WorldArchive kWorldArchives[] = {WorldArchive::portal, WorldArchive::cell,
                                                   WorldArchive::local};
+
+// The size in MiB that padding grows `archive` to: its own target when
+// set, otherwise pad_mb.
+std::uint64_t world_pad_mb(const WorldSpec& spec, WorldArchive archive);
 
 // "client_portal.dat", "client_cell_1.dat", "client_local_English.dat".
 std::string_view world_file_name(WorldArchive archive);
