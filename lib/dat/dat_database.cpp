@@ -119,10 +119,25 @@ DecodeResult<DatFileEntry> DatFileEntry::read(Cursor& cur) {
 // Directory
 
 namespace {
-// Fibonacci hashing: ids cluster in their low and high bytes, and the
-// multiplication spreads both into the top bits used as the slot index.
+// Ids cluster in their low and high bytes (0xXXYY01nn, 0xXXYYFFFE, ...);
+// a full avalanche mix (murmur3's finaliser) spreads both into the top
+// bits used as the slot index, where a single multiplication leaves long
+// probe runs for such strides.
 inline std::uint32_t slot_of(std::uint32_t id, unsigned shift) {
-  return (id * 0x9E3779B1u) >> shift;
+  std::uint32_t h = id;
+  h ^= h >> 16;
+  h *= 0x85EBCA6Bu;
+  h ^= h >> 13;
+  h *= 0xC2B2AE35u;
+  h ^= h >> 16;
+  return shift >= 32 ? 0 : h >> shift;
+}
+
+// Slot count (a power of two, load at most one half) and shift for n ids.
+std::pair<std::size_t, unsigned> table_shape(std::size_t n) {
+  unsigned bits = 4;
+  while ((std::size_t{1} << bits) < 2 * n) ++bits;
+  return {std::size_t{1} << bits, 32 - bits};
 }
 }  // namespace
 
@@ -149,6 +164,67 @@ void Directory::insert_or_assign(const DatFileEntry& entry) {
   }
   entries_.emplace_back(entry.id, entry);
   slots_[s] = Slot{entry.id, static_cast<std::uint32_t>(entries_.size())};
+}
+
+Directory Directory::from_walk(std::vector<value_type> walk) {
+  Directory d;
+  const std::size_t n = walk.size();
+  const auto [slot_count, shift] = table_shape(n);
+  d.slots_.assign(slot_count, Slot{0, 0});
+  d.shift_ = shift;
+  const std::uint32_t mask = static_cast<std::uint32_t>(slot_count - 1);
+
+  // Entries in order of their home slot's bucket (a stable counting sort,
+  // so repeated ids keep walk order), each bucket a few KiB of slots.
+  constexpr unsigned kBucketBits = 11;
+  const unsigned bits = 32 - shift;
+  const unsigned bucket_shift = bits > kBucketBits ? bits - kBucketBits : 0;
+  std::vector<std::uint32_t> start((std::size_t{1} << kBucketBits) + 1, 0);
+  for (const value_type& e : walk) ++start[(slot_of(e.first, shift) >> bucket_shift) + 1];
+  for (std::size_t b = 1; b < start.size(); ++b) start[b] += start[b - 1];
+  // Each as a slot would hold it (id, walk index + 1), so the fill below
+  // reads this array in order and never the walk.
+  std::vector<Slot> order(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint32_t id = walk[i].first;
+    order[start[slot_of(id, shift) >> bucket_shift]++] = Slot{id, static_cast<std::uint32_t>(i + 1)};
+  }
+
+  // Fill the slots. A repeated id meets its earlier entry on the way and
+  // overwrites it; the later copy is dropped below.
+  std::vector<bool> dropped;
+  for (const Slot& entry : order) {
+    const std::uint32_t id = entry.id;
+    const std::uint32_t i = entry.index - 1;
+    std::uint32_t s = slot_of(id, shift);
+    for (; d.slots_[s].index != 0; s = (s + 1) & mask) {
+      if (d.slots_[s].id == id) break;
+    }
+    if (d.slots_[s].index != 0) {
+      walk[d.slots_[s].index - 1].second = walk[i].second;
+      if (dropped.empty()) dropped.resize(n, false);
+      dropped[i] = true;
+    } else {
+      d.slots_[s] = entry;
+    }
+  }
+
+  if (!dropped.empty()) {
+    // Close the gaps the dropped copies leave and renumber the slots.
+    std::vector<std::uint32_t> renumber(n, 0);
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (dropped[i]) continue;
+      renumber[i] = static_cast<std::uint32_t>(kept + 1);
+      walk[kept++] = walk[i];
+    }
+    walk.resize(kept);
+    for (Slot& slot : d.slots_) {
+      if (slot.index != 0) slot.index = renumber[slot.index - 1];
+    }
+  }
+  d.entries_ = std::move(walk);
+  return d;
 }
 
 void Directory::rehash(std::size_t slot_count) {
@@ -249,6 +325,7 @@ DatResult<void> DatDatabase::read_directory() {
     std::unordered_set<std::uint32_t> visited;
     std::array<std::uint8_t, DirectoryNodeLayout::kSize> node{};
     std::vector<std::uint32_t> children;
+    std::vector<Directory::value_type> walk;  // every entry, in walk order
     while (!stack.empty()) {
       const Pending p = stack.back();
       stack.pop_back();
@@ -260,12 +337,13 @@ DatResult<void> DatDatabase::read_directory() {
             "directory nests deeper than {} levels at node offset 0x{:08X}", kMaxDirectoryDepth,
             p.offset)));
       children.clear();
-      TRY(read_node(p.offset, node, children));
+      TRY(read_node(p.offset, node, walk, children));
       // Reverse push so children come off the stack in branch order, which
       // keeps the walk pre-order and later duplicates winning.
       for (auto it = children.rbegin(); it != children.rend(); ++it)
         stack.push_back({*it, p.depth + 1});
     }
+    directory_ = Directory::from_walk(std::move(walk));
   } catch (const std::bad_alloc&) {
     return common::fail(DatError::io(out_of_memory()));
   } catch (const std::length_error&) {
@@ -275,6 +353,7 @@ DatResult<void> DatDatabase::read_directory() {
 }
 
 DatResult<void> DatDatabase::read_node(std::uint32_t offset, std::span<std::uint8_t> node,
+                                       std::vector<Directory::value_type>& walk,
                                        std::vector<std::uint32_t>& children) {
   TRY(read_chain_into(offset, node));
   Cursor cur(node);
@@ -287,7 +366,7 @@ DatResult<void> DatDatabase::read_node(std::uint32_t offset, std::span<std::uint
     // Past entry 60 the node has no room left, so entry 61 fails on its
     // first field with the end of data.
     TRY_ASSIGN(const DatFileEntry entry, DatFileEntry::read(cur));
-    directory_.insert_or_assign(entry);
+    walk.emplace_back(entry.id, entry);
   }
   if (branches[0] == 0) return {};  // leaf: no branch is followed
   for (std::uint32_t j = 0; j <= count; ++j) {
@@ -315,6 +394,63 @@ DatResult<std::vector<std::uint8_t>> DatDatabase::read_file_data(std::uint32_t o
   return buf;
 }
 
+namespace {
+
+// A chain's blocks usually follow one another in the file, as writers lay
+// records out. The window reads, at a block's start, the span the rest of
+// the chain would take if it did, and serves the next-block words and
+// payloads from it while they lie inside; anything outside is read where
+// it lies. A record or directory node of a few blocks then costs one
+// positioned read instead of two per block, with the same bytes and the
+// same errors: a request the window cannot serve whole is read on its own.
+class ChainWindow {
+ public:
+  static constexpr std::size_t kSize = 8192;
+
+  explicit ChainWindow(int fd) : fd_(fd) {}
+
+  // `n` bytes at `offset` into `dst`; `ahead` is how many bytes from
+  // `offset` on the chain will probably still need.
+  common::Result<void, common::IoError> read(std::uint8_t* dst, std::size_t n, std::uint64_t offset,
+                                             std::uint64_t ahead) {
+    if (offset >= start_ && offset - start_ <= len_ && n <= len_ - (offset - start_)) {
+      std::memcpy(dst, buf_ + (offset - start_), n);
+      return {};
+    }
+    if (n <= kSize) {
+      const std::size_t want = static_cast<std::size_t>(std::clamp<std::uint64_t>(ahead, n, kSize));
+      start_ = offset;
+      len_ = fill(want);
+      if (n <= len_) {
+        std::memcpy(dst, buf_, n);
+        return {};
+      }
+    }
+    return pread_exact(fd_, dst, n, offset);
+  }
+
+ private:
+  // Reads up to `want` bytes at start_; fewer at the end of the file, and
+  // whatever arrived before an error (the plain read then reports it).
+  std::size_t fill(std::size_t want) {
+    std::size_t got = 0;
+    while (got < want) {
+      const ssize_t r = ::pread(fd_, buf_ + got, want - got, static_cast<off_t>(start_ + got));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) break;
+      got += static_cast<std::size_t>(r);
+    }
+    return got;
+  }
+
+  int fd_;
+  std::uint64_t start_ = 0;
+  std::size_t len_ = 0;
+  std::uint8_t buf_[kSize];
+};
+
+}  // namespace
+
 DatResult<void> DatDatabase::read_chain_into(std::uint32_t offset,
                                              std::span<std::uint8_t> out) const {
   if (out.empty()) return {};
@@ -322,6 +458,14 @@ DatResult<void> DatDatabase::read_chain_into(std::uint32_t offset,
   std::size_t written = 0;
   std::uint32_t block = offset;
   const std::uint32_t payload = header_.block_size - 4u;  // wraps below 4 on purpose
+  ChainWindow window(fd_);
+  // Bytes from a block's start to the end of the chain, were the remaining
+  // blocks to follow it directly.
+  const auto span_from_block = [&](std::size_t left) -> std::uint64_t {
+    if (payload == 0) return 4;
+    const std::uint64_t blocks = (left + payload - 1) / payload;
+    return blocks * header_.block_size;
+  };
 
   // With a zero payload the remaining count never shrinks, so a cyclic
   // chain would loop forever. Brent's cycle detection bounds the walk by the
@@ -333,20 +477,21 @@ DatResult<void> DatDatabase::read_chain_into(std::uint32_t offset,
 
   for (;;) {
     std::uint8_t word[4];
-    auto r = pread_exact(fd_, word, 4, block);
+    const std::uint64_t ahead = std::max<std::uint64_t>(span_from_block(remaining), 4 + remaining);
+    auto r = window.read(word, 4, block, ahead);
     if (!r) return common::fail(DatError::io(std::move(r).error()));
     std::uint32_t next;
     std::memcpy(&next, word, 4);
     const std::uint32_t data_at = block + 4u;
     if (next == 0) {
       // Last block: everything left, whatever the block size.
-      r = pread_exact(fd_, out.data() + written, remaining, data_at);
+      r = window.read(out.data() + written, remaining, data_at, ahead);
       if (!r) return common::fail(DatError::io(std::move(r).error()));
       return {};
     }
     const std::size_t chunk = std::min<std::size_t>(payload, remaining);
     if (chunk != 0) {
-      r = pread_exact(fd_, out.data() + written, chunk, data_at);
+      r = window.read(out.data() + written, chunk, data_at, ahead);
       if (!r) return common::fail(DatError::io(std::move(r).error()));
       written += chunk;
       remaining -= chunk;

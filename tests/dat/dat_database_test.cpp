@@ -288,6 +288,116 @@ TEST_F(DatDatabaseTest, BlockChainsFollowTheirRules) {
   }
 }
 
+// Chains are read through a window that fetches the blocks after a block
+// in one go; whatever the layout, the bytes and errors must be those of
+// reading each block where it lies.
+TEST_F(DatDatabaseTest, ChainsInAnyLayoutReadTheSameThroughTheWindow) {
+  constexpr std::uint32_t kBs = 64;  // 60-byte payload
+  constexpr std::size_t kPayload = kBs - 4;
+  RawArchive raw(kBs);
+  auto pattern = [](std::size_t n, std::uint8_t seed) {
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(seed + i * 13 + i / 251);
+    return b;
+  };
+  // One block with its next word and payload part `part` of `data`.
+  auto block = [&](std::uint32_t next, const Bytes& data, std::size_t part) {
+    Bytes b(kBs, 0);
+    std::memcpy(b.data(), &next, 4);
+    const std::size_t from = part * kPayload;
+    const std::size_t n = std::min(kPayload, data.size() - from);
+    std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(from), n, b.begin() + 4);
+    return b;
+  };
+
+  // Far longer than the window, blocks one after another.
+  const Bytes big = pattern(40000, 3);
+  const std::uint32_t big_at = raw.append_chain(big);
+
+  // Six blocks spread over 50 KiB in the order 3 0 5 1 4 2, jumping back
+  // and forth by more than the window.
+  const Bytes zigzag = pattern(6 * kPayload - 7, 91);
+  constexpr std::uint32_t kStride = 10000 - 10000 % kBs;
+  const std::uint32_t slot_of_part[] = {1, 3, 5, 0, 4, 2};
+  const std::uint32_t zig_base = raw.end();
+  raw.append_raw(Bytes(6 * kStride, 0xEE));
+  auto zig_block_at = [&](std::size_t part) { return zig_base + slot_of_part[part] * kStride; };
+  for (std::size_t part = 0; part < 6; ++part) {
+    const std::uint32_t next = part + 1 < 6 ? zig_block_at(part + 1) : 0;
+    const Bytes b = block(next, zigzag, part);
+    for (std::size_t k = 0; k < b.size(); k += 4) {
+      std::uint32_t w;
+      std::memcpy(&w, b.data() + k, 4);
+      raw.put_u32(zig_block_at(part) + static_cast<std::uint32_t>(k), w);
+    }
+  }
+
+  // The node, then the file's last record: its first block is the file's
+  // last, so a window sized for the whole chain reads short at the end of
+  // the file; its second block lies before it.
+  const Bytes tail = pattern(kPayload + 20, 200);
+  const std::uint32_t node_at = raw.end();
+  const std::uint32_t node_blocks = (DirectoryNodeLayout::kSize + kPayload - 1) / kPayload;
+  const std::uint32_t tail_second = node_at + node_blocks * kBs;
+  const std::uint32_t tail_first = tail_second + kBs;
+  raw.header().root_offset = raw.append_node(DirectoryNode::with_entries({
+      entry(1, big_at, static_cast<std::uint32_t>(big.size())),
+      entry(2, zig_block_at(0), static_cast<std::uint32_t>(zigzag.size())),
+      entry(3, tail_first, static_cast<std::uint32_t>(tail.size())),
+  }));
+  ASSERT_EQ(raw.end(), tail_second);
+  raw.append_raw(block(0, tail, 1));
+  raw.append_raw(block(tail_second, tail, 0));
+
+  const auto path = write(raw.image());
+  auto db = DatDatabase::open(path);
+  ASSERT_TRUE(db) << db.error().message();
+  EXPECT_EQ(*db->get_file(1), big);
+  EXPECT_EQ(*db->get_file(2), zigzag);
+  EXPECT_EQ(*db->get_file(3), tail);
+
+  // Cut the file inside the tail's first block while the archive is open:
+  // that record fails like any chain that leaves the file, the others stay.
+  std::filesystem::resize_file(path, tail_first + 30);
+  auto cut = db->get_file(3);
+  ASSERT_FALSE(cut);
+  EXPECT_EQ(cut.error().message(), "IO error: failed to fill whole buffer");
+  EXPECT_EQ(*db->get_file(1), big);
+  EXPECT_EQ(*db->get_file(2), zigzag);
+}
+
+// The directory is built in one pass from the walk; it must hold exactly
+// what inserting the walk entry by entry gives, later duplicates winning.
+TEST(Directory, BuiltFromAWalkEqualsEntryByEntryInserts) {
+  std::vector<Directory::value_type> walk;
+  std::uint32_t state = 12345;
+  for (std::uint32_t i = 0; i < 20000; ++i) {
+    state = state * 1664525u + 1013904223u;
+    // Cell-like ids, a third of them repeated somewhere in the walk.
+    const std::uint32_t lb = (state >> 8) % 4000;
+    const std::uint32_t id = (lb << 16) | ((state >> 28) < 5 ? 0xFFFFu - (state >> 28) % 2 : 0x0100u + (state & 0xFF));
+    walk.emplace_back(id, entry(id, i, i * 3));
+  }
+  Directory one_by_one;
+  for (const auto& [id, e] : walk) one_by_one.insert_or_assign(e);
+  const Directory built = Directory::from_walk(walk);
+  ASSERT_EQ(built.size(), one_by_one.size());
+  ASSERT_LT(built.size(), walk.size());
+  std::vector<std::uint32_t> ids;
+  for (const auto& [id, e] : built) {
+    ids.push_back(id);
+    const DatFileEntry* found = built.find(id);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(*found, *one_by_one.find(id));
+    EXPECT_EQ(e, *found);
+  }
+  std::sort(ids.begin(), ids.end());
+  EXPECT_EQ(std::adjacent_find(ids.begin(), ids.end()), ids.end());
+  EXPECT_EQ(built.find(0x0FA0FFFF), nullptr);
+  EXPECT_TRUE(Directory::from_walk({}).empty());
+  EXPECT_EQ(Directory::from_walk({}).find(0), nullptr);
+}
+
 // Directories that would make an unguarded walk recurse without end.
 TEST_F(DatDatabaseTest, HostileDirectoriesFailTheOpenWithCorruption) {
   struct Case {
