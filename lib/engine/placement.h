@@ -166,30 +166,50 @@ inline float scale_factor(float min_scale, float max_scale, std::uint32_t hash) 
                             std::pow(static_cast<double>(max_scale / min_scale), fraction(hash)));
 }
 
-// The mesh scaled, turned counter-clockwise by theta and moved to (px, py).
-inline Box object_box(const std::vector<common::Vector3>& mesh, float theta, float scale, float px,
-                      float py) {
-  float s = 0, c = 0;
-  ::sincosf(theta, &s, &c);
-  Box box;
-  for (const common::Vector3& p : mesh) {
-    const float sx = p.x * scale;
-    const float sy = p.y * scale;
-    const float wx = (c * sx - s * sy) + px;
-    const float wy = (s * sx + c * sy) + py;
-    box.extend(wx, wy);
-  }
-  return box;
-}
+// The mesh scaled, turned counter-clockwise by theta and moved to (px, py):
+// per point, sx = x * scale, sy = y * scale, wx = (c * sx - s * sy) + px and
+// wy = (s * sx + c * sy) + py in single precision, with s and c from one
+// sincosf(theta). The points are independent, so they are worked four at a
+// time where the CPU allows; the box is the same (a zero extent may come
+// out as -0 instead of +0, which compares equal everywhere it is used).
+Box object_box(const std::vector<common::Vector3>& mesh, float theta, float scale, float px, float py);
 
-inline bool collides(const Box& box, std::span<const Box> buildings, std::span<const Box> accepted) {
-  for (const Box& b : buildings) {
-    if (overlaps(box, b)) return true;
-  }
-  for (const Box& b : accepted) {
-    if (overlaps(box, b)) return true;
+// Whether `box` overlaps any of `boxes`. Which one does not matter, so the
+// scan evaluates all four tests per box without branching on each.
+inline bool overlaps_any(const Box& box, std::span<const Box> boxes) {
+  for (const Box& b : boxes) {
+    const bool apart = (b.min_x > box.max_x) | (box.min_x > b.max_x) | (b.min_y > box.max_y) |
+                       (box.min_y > b.max_y);
+    if (!apart) return true;
   }
   return false;
+}
+
+// The boxes of the objects accepted so far, in acceptance order, stored by
+// coordinate: every later candidate is tested against all of them, and four
+// such tests fit one vector comparison.
+class AcceptedBoxes {
+ public:
+  void push_back(const Box& b) {
+    min_x_.push_back(b.min_x);
+    min_y_.push_back(b.min_y);
+    max_x_.push_back(b.max_x);
+    max_y_.push_back(b.max_y);
+  }
+  std::size_t size() const { return min_x_.size(); }
+  Box operator[](std::size_t i) const { return Box{min_x_[i], min_y_[i], max_x_[i], max_y_[i]}; }
+
+  // Whether `box` overlaps any of the boxes, by the same four comparisons
+  // as overlaps().
+  bool overlaps_any(const Box& box) const;
+
+ private:
+  std::vector<float> min_x_, min_y_, max_x_, max_y_;
+};
+
+// Buildings first, then the objects accepted so far.
+inline bool collides(const Box& box, std::span<const Box> buildings, const AcceptedBoxes& accepted) {
+  return overlaps_any(box, buildings) || accepted.overlaps_any(box);
 }
 
 // The look-up may hand out the descriptor list itself or a whole scene.
@@ -203,9 +223,12 @@ inline std::vector<dat::ObjectDesc>& objects_of(dat::Scene& scene) { return scen
 // Places the scenery of the landblock with base id `lb_base` (0xXXYY0000).
 //
 // scene_lookup(scene_id) returns an optional descriptor list (or scene) the
-// call may own; mesh_lookup(obj_id) returns a footprint point list pointer
-// that stays valid until the next mesh look-up, or nullptr. Missing or
-// out-of-range data skips a vertex or an object; the call never fails.
+// call may own; or, when it accepts it, scene_lookup(scene_id, objects)
+// copies the scene's descriptors into the call's own list `objects` and
+// returns whether the scene exists, which spares an allocation per vertex.
+// mesh_lookup(obj_id) returns a footprint point list pointer that stays
+// valid until the next mesh look-up, or nullptr. Missing or out-of-range
+// data skips a vertex or an object; the call never fails.
 template <class SceneLookup, class MeshLookup>
 std::vector<Placement> bake_landblock_impl(const dat::Region& region,
                                            const dat::CellLandblock& landblock,
@@ -223,7 +246,8 @@ std::vector<Placement> bake_landblock_impl(const dat::Region& region,
   const std::uint32_t base_y = ((lb_base >> 16) & 0xFFu) * 8;
   const std::uint32_t landblock_id = lb_base >> 16;
 
-  std::vector<Box> accepted;
+  st::AcceptedBoxes accepted;
+  std::vector<dat::ObjectDesc> objects;  // the current vertex's scene, this call's copy
 
   for (std::size_t i = 0; i < landblock.terrain.size(); ++i) {
     const std::uint16_t word = landblock.terrain[i];
@@ -243,9 +267,13 @@ std::vector<Placement> bake_landblock_impl(const dat::Region& region,
     const std::uint32_t Y = base_y + y;
 
     const std::uint32_t scene_id = scene_ids[st::scene_index(scene_ids.size(), X, Y)];
-    auto scene = scene_lookup(scene_id);
-    if (!scene.has_value()) continue;
-    const std::vector<dat::ObjectDesc>& objects = st::objects_of(*scene);
+    if constexpr (std::is_invocable_v<SceneLookup&, std::uint32_t, std::vector<dat::ObjectDesc>&>) {
+      if (!scene_lookup(scene_id, objects)) continue;
+    } else {
+      auto scene = scene_lookup(scene_id);
+      if (!scene.has_value()) continue;
+      objects = std::move(st::objects_of(*scene));
+    }
     if (objects.empty()) continue;
 
     const st::VertexHashes vh = st::vertex_hashes(X, Y);
@@ -268,18 +296,13 @@ std::vector<Placement> bake_landblock_impl(const dat::Region& region,
       if (st::out_of_bounds(px, py)) continue;
       if (st::on_road(landblock.terrain, px, py)) continue;
 
-      float z = 0;
       if (mode == BakeMode::Strict) {
         const float nz = normal_z_at(grid, px, py);
         if (d.min_slope > nz || nz > d.max_slope) continue;
-        z = bilinear_height_from_grid(grid, px, py);
-      } else {
-        z = triangle_plane_height_from_grid(grid, landblock_id, px, py);
       }
 
       const float theta =
           st::rotation_angle(d.max_rotation, object_hash(n, kSaltRotation, vh.M, vh.H));
-      const st::Yaw yaw = st::yaw_quaternion(theta);
       const float scale =
           st::scale_factor(d.min_scale, d.max_scale, object_hash(n, kSaltScale, vh.M, vh.H));
 
@@ -288,6 +311,12 @@ std::vector<Placement> bake_landblock_impl(const dat::Region& region,
       const Box box = st::object_box(*mesh, theta, scale, px, py);
       if (st::collides(box, buildings, accepted)) continue;
 
+      // The height and the quaternion are pure functions of values fixed
+      // above, so they are computed only for the objects that stay.
+      const float z = mode == BakeMode::Strict
+                          ? bilinear_height_from_grid(grid, px, py)
+                          : triangle_plane_height_from_grid(grid, landblock_id, px, py);
+      const st::Yaw yaw = st::yaw_quaternion(theta);
       accepted.push_back(box);
       placements.push_back(Placement{d.obj_id, px, py, z, yaw.qw, 0.0f, 0.0f, yaw.qz, scale, x, y, n});
     }

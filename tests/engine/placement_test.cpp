@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <math.h>
+
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -290,6 +292,80 @@ TEST(PlacementSteps, BoxesThatTouchOverlap) {
   EXPECT_FALSE(overlaps(a, Box{0, -5, 10, std::nextafter(0.0f, -1.0f)}));
   EXPECT_FALSE(overlaps(a, Box{}));  // empty
   EXPECT_FALSE(overlaps(Box{}, Box{}));
+}
+
+// The footprint works on four points at a time where the CPU allows. Every
+// box must equal the point-by-point loop's, whatever the mesh length and
+// whatever NaNs, infinities and signed zeros the points bring.
+TEST(PlacementSteps, ObjectBoxEqualsThePointByPointLoop) {
+  auto reference = [](const std::vector<Vector3>& mesh, float theta, float scale, float px, float py) {
+    float s = 0, c = 0;
+    ::sincosf(theta, &s, &c);
+    Box box;
+    for (const Vector3& p : mesh) {
+      const float sx = p.x * scale;
+      const float sy = p.y * scale;
+      box.extend((c * sx - s * sy) + px, (s * sx + c * sy) + py);
+    }
+    return box;
+  };
+  const float specials[] = {NAN, INFINITY, -INFINITY, 0.0f, -0.0f, 1e30f, -1e-30f};
+  std::uint32_t state = 99;
+  auto next = [&] {
+    state = state * 1664525u + 1013904223u;
+    return state;
+  };
+  auto value = [&] {
+    const std::uint32_t r = next();
+    if (r % 23 == 0) return specials[(r >> 8) % std::size(specials)];
+    return static_cast<float>(static_cast<std::int32_t>(r >> 4)) * 1e-7f;
+  };
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<Vector3> mesh(next() % 14);
+    for (Vector3& p : mesh) p = {value(), value(), value()};
+    const float theta = round % 5 == 0 ? 0.0f : static_cast<float>(next() % 6284) * 0.001f;
+    const float scale = round % 7 == 0 ? 1.0f : value();
+    const float px = static_cast<float>(next() % 193);
+    const float py = static_cast<float>(next() % 193);
+    const Box want = reference(mesh, theta, scale, px, py);
+    const Box got = st::object_box(mesh, theta, scale, px, py);
+    // Equal as floats: a zero extent may differ only in its sign, which no
+    // comparison sees; a NaN never gets into either box.
+    ASSERT_EQ(got, want) << "round " << round << ", " << mesh.size() << " points";
+    EXPECT_FALSE(std::isnan(got.min_x) || std::isnan(got.min_y) || std::isnan(got.max_x) ||
+                 std::isnan(got.max_y));
+  }
+}
+
+// Accepted boxes are scanned four at a time where the CPU allows; the
+// answer must be that of overlaps() against each box in turn.
+TEST(PlacementSteps, AcceptedBoxScanAgreesWithOverlaps) {
+  std::uint32_t state = 7;
+  auto coord = [&] {
+    state = state * 1664525u + 1013904223u;
+    if (state % 41 == 0) return (state >> 8) % 2 ? INFINITY : -INFINITY;
+    return static_cast<float>((state >> 8) % 200) - 4.0f;
+  };
+  auto box = [&] {
+    Box b{coord(), coord(), 0, 0};
+    b.max_x = b.min_x + static_cast<float>((state >> 3) % 9) - 1.0f;  // some empty
+    b.max_y = b.min_y + static_cast<float>((state >> 5) % 9) - 1.0f;
+    return state % 13 == 0 ? Box{} : b;
+  };
+  for (int round = 0; round < 2000; ++round) {
+    st::AcceptedBoxes accepted;
+    std::vector<Box> plain;
+    for (std::uint32_t k = state % 14; k > 0; --k) {
+      const Box b = box();
+      accepted.push_back(b);
+      plain.push_back(b);
+    }
+    const Box probe = box();
+    bool any = false;
+    for (const Box& b : plain) any = any || overlaps(probe, b);
+    ASSERT_EQ(accepted.overlaps_any(probe), any) << "round " << round;
+    ASSERT_EQ(accepted.size(), plain.size());
+  }
 }
 
 TEST(BuildingBox, YawOnlyFootprint) {
