@@ -90,7 +90,9 @@ AppResult<void> run_bake(const DatDirCheck& archives, const BakeSettings& settin
   std::uint64_t processed = 0;
   std::uint64_t skipped = 0;
 
-  auto scene_lookup = [&](std::uint32_t id) { return scenes.lookup(portal, id); };
+  auto scene_lookup = [&](std::uint32_t id, std::vector<dat::ObjectDesc>& objects) {
+    return scenes.lookup(portal, id, objects);
+  };
   auto mesh_lookup = [&](std::uint32_t id) { return meshes.lookup(portal, id); };
 
   for (const std::uint16_t lb : settings.landblocks) {

@@ -71,25 +71,35 @@ std::optional<std::vector<common::Vector3>> gfx_local_mesh(const dat::DatDatabas
   }
 }
 
+const std::optional<dat::Scene>& SceneCache::entry(const dat::DatDatabase& portal,
+                                                    std::uint32_t scene_id) {
+  if (const auto* cached = entries_.find(scene_id)) return *cached;
+  std::optional<dat::Scene> scene;
+  try {
+    scene = fetch_scene(portal, scene_id);
+  } catch (const std::bad_alloc&) {
+    scene.reset();
+  }
+  return entries_.insert(scene_id, std::move(scene));
+}
+
 std::optional<dat::Scene> SceneCache::lookup(const dat::DatDatabase& portal,
                                              std::uint32_t scene_id) {
-  auto it = entries_.find(scene_id);
-  if (it == entries_.end()) {
-    std::optional<dat::Scene> scene;
-    try {
-      scene = fetch_scene(portal, scene_id);
-    } catch (const std::bad_alloc&) {
-      scene.reset();
-    }
-    it = entries_.emplace(scene_id, std::move(scene)).first;
-  }
-  return it->second;
+  return entry(portal, scene_id);
+}
+
+bool SceneCache::lookup(const dat::DatDatabase& portal, std::uint32_t scene_id,
+                        std::vector<dat::ObjectDesc>& objects) {
+  const std::optional<dat::Scene>& scene = entry(portal, scene_id);
+  if (!scene.has_value()) return false;
+  objects.assign(scene->objects.begin(), scene->objects.end());
+  return true;
 }
 
 const std::vector<common::Vector3>* MeshCache::lookup(const dat::DatDatabase& portal,
                                                       std::uint32_t obj_id) {
-  auto it = entries_.find(obj_id);
-  if (it == entries_.end()) {
+  const std::optional<std::vector<common::Vector3>>* cached = entries_.find(obj_id);
+  if (cached == nullptr) {
     std::optional<std::vector<common::Vector3>> mesh;
     try {
       mesh = build_mesh(portal, obj_id);
@@ -99,9 +109,9 @@ const std::vector<common::Vector3>* MeshCache::lookup(const dat::DatDatabase& po
     } catch (const std::length_error&) {
       mesh.reset();
     }
-    it = entries_.emplace(obj_id, std::move(mesh)).first;
+    cached = &entries_.insert(obj_id, std::move(mesh));
   }
-  return it->second.has_value() ? &*it->second : nullptr;
+  return cached->has_value() ? &**cached : nullptr;
 }
 
 }  // namespace strewmill::app

@@ -5,9 +5,9 @@
 
 #include <cstdint>
 #include <optional>
-#include <unordered_map>
 #include <vector>
 
+#include "apps/strewmill/id_map.h"
 #include "lib/common/geometry.h"
 #include "lib/dat/dat_database.h"
 #include "lib/dat/scene.h"
@@ -26,10 +26,19 @@ class SceneCache {
   // nothing when the scene is missing or undecodable.
   std::optional<dat::Scene> lookup(const dat::DatDatabase& portal, std::uint32_t scene_id);
 
+  // The same look-up, copying the objects into the caller's `objects`
+  // (whose earlier contents are replaced), so a caller that asks once per
+  // vertex can keep one list and its allocation. False, with `objects`
+  // left as it was, when the scene is missing or undecodable.
+  bool lookup(const dat::DatDatabase& portal, std::uint32_t scene_id,
+              std::vector<dat::ObjectDesc>& objects);
+
   std::size_t size() const { return entries_.size(); }
 
  private:
-  std::unordered_map<std::uint32_t, std::optional<dat::Scene>> entries_;
+  const std::optional<dat::Scene>& entry(const dat::DatDatabase& portal, std::uint32_t scene_id);
+
+  IdMap<std::optional<dat::Scene>> entries_;
 };
 
 class MeshCache {
@@ -42,7 +51,7 @@ class MeshCache {
   std::size_t size() const { return entries_.size(); }
 
  private:
-  std::unordered_map<std::uint32_t, std::optional<std::vector<common::Vector3>>> entries_;
+  IdMap<std::optional<std::vector<common::Vector3>>> entries_;
 };
 
 }  // namespace strewmill::app

@@ -1,5 +1,6 @@
 #include "apps/strewmill/float_text.h"
 
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cstdint>
@@ -34,13 +35,28 @@ char* append_u128(char* out, u128 v) {
   return out + n;
 }
 
-char* append_fraction(char* out, std::uint64_t frac) {
-  *out++ = '.';
-  for (int i = 5; i >= 0; --i) {
-    out[i] = static_cast<char>('0' + frac % 10);
-    frac /= 10;
+// "00" to "99", two characters each.
+constexpr auto kDigitPairs = [] {
+  std::array<char, 200> t{};
+  for (int i = 0; i < 100; ++i) {
+    t[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
+    t[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
   }
-  return out + 6;
+  return t;
+}();
+
+char* append_pair(char* out, std::uint32_t v) {  // v < 100
+  std::memcpy(out, &kDigitPairs[2 * v], 2);
+  return out + 2;
+}
+
+// "." and six digits; frac < 10^6.
+char* append_fraction(char* out, std::uint64_t frac) {
+  const auto f = static_cast<std::uint32_t>(frac);
+  *out++ = '.';
+  out = append_pair(out, f / 10000);
+  out = append_pair(out, f / 100 % 100);
+  return append_pair(out, f % 100);
 }
 
 }  // namespace

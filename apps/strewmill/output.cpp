@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -32,12 +33,25 @@ char* append(char* out, std::string_view text) {
   return out + text.size();
 }
 
+// The two upper-case hexadecimal digits of every byte value.
+constexpr auto kHexPairs = [] {
+  constexpr char kDigits[] = "0123456789ABCDEF";
+  std::array<char, 512> t{};
+  for (std::size_t b = 0; b < 256; ++b) {
+    t[2 * b] = kDigits[b >> 4];
+    t[2 * b + 1] = kDigits[b & 0xF];
+  }
+  return t;
+}();
+
 // "0x" and eight upper-case hexadecimal digits.
 char* append_data_id(char* out, std::uint32_t id) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
   *out++ = '0';
   *out++ = 'x';
-  for (int shift = 28; shift >= 0; shift -= 4) *out++ = kDigits[(id >> shift) & 0xF];
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    std::memcpy(out, &kHexPairs[2 * ((id >> shift) & 0xFF)], 2);
+    out += 2;
+  }
   return out;
 }
 
@@ -100,10 +114,10 @@ class LineWriter {
 }  // namespace
 
 std::uint32_t DefaultScriptCache::lookup(const dat::DatDatabase& portal, std::uint32_t obj_id) {
-  if (auto it = map_.find(obj_id); it != map_.end()) return it->second;
+  if (const std::uint32_t* cached = map_.find(obj_id)) return *cached;
   const std::uint32_t script =
       (obj_id >> 24) == kSetupModelKind ? fetch_default_script(portal, obj_id) : 0;
-  map_.emplace(obj_id, script);
+  map_.insert(obj_id, script);
   return script;
 }
 

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
-#include <unordered_map>
 
 #include "apps/strewmill/error.h"
+#include "apps/strewmill/id_map.h"
 #include "apps/strewmill/sha256.h"
 #include "lib/dat/dat_database.h"
 #include "lib/engine/placement.h"
@@ -28,7 +28,7 @@ class DefaultScriptCache {
   std::size_t size() const { return map_.size(); }
 
  private:
-  std::unordered_map<std::uint32_t, std::uint32_t> map_;
+  IdMap<std::uint32_t> map_;
 };
 
 // Upper bound of one placement line, line feed included.

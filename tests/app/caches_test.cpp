@@ -150,6 +150,18 @@ TEST_F(CachesTest, SceneLookupsAreIndependentCopiesAndRemembered) {
   EXPECT_FALSE(cache.lookup(*second_, kBadScene).has_value());
   EXPECT_FALSE(cache.lookup(*second_, kLateScene).has_value());
   EXPECT_EQ(cache.size(), 3u);
+
+  // The form that fills the caller's list: the same objects, replacing what
+  // the list held; a miss leaves the list alone.
+  std::vector<dat::ObjectDesc> objects(5);
+  ASSERT_TRUE(cache.lookup(*second_, kScene, objects));
+  EXPECT_EQ(objects, scene().objects);
+  objects.clear();
+  EXPECT_EQ(cache.lookup(*second_, kScene)->objects, scene().objects);
+  objects = {dat::ObjectDesc{}};
+  EXPECT_FALSE(cache.lookup(*second_, kLateScene, objects));
+  EXPECT_EQ(objects, std::vector<dat::ObjectDesc>{dat::ObjectDesc{}});
+  EXPECT_EQ(cache.size(), 3u);
 }
 
 TEST_F(CachesTest, MeshesOfGraphicsObjectsAndSetups) {
@@ -227,6 +239,15 @@ TEST_F(CachesTest, ServeAsTheEngineLookUps) {
   }
   EXPECT_EQ(scenes.size(), 1u);
   EXPECT_EQ(meshes.size(), 1u);
+
+  // Through the list-filling form, as the bake run calls it: the same
+  // placements.
+  SceneCache scenes2;
+  const auto out2 = engine::bake_landblock_impl(
+      region, lb, 0x12340000,
+      [&](std::uint32_t id, std::vector<dat::ObjectDesc>& objects) { return scenes2.lookup(*first_, id, objects); },
+      [&](std::uint32_t id) { return meshes.lookup(*first_, id); }, {}, engine::BakeMode::AceCompat);
+  EXPECT_EQ(out2, out);
 }
 
 }  // namespace
