@@ -1,8 +1,9 @@
 // Fuzzes DatDatabase::open on arbitrary file bytes (held in a memfd and
 // opened by path, like any archive) and then fetches every listed id: the
 // open and each fetch end in a value or a DatError, in bounded time and
-// memory, whatever the header, directory and block chains claim. Every
-// fetch is compared with a plain block-chain walk over the input bytes.
+// memory, whatever the header, directory and block chains claim. The
+// directory and every fetch are compared with a plain walk over the input
+// bytes.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -10,6 +11,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <map>
+#include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -68,6 +72,50 @@ Walk reference_chain(std::span<const std::uint8_t> file, std::uint32_t block_siz
   }
 }
 
+std::uint32_t word_at(std::span<const std::uint8_t> bytes, std::size_t at) {
+  std::uint32_t w;
+  std::memcpy(&w, bytes.data() + at, 4);
+  return w;
+}
+
+// The directory as defined: a pre-order walk from the root in which a
+// later entry replaces an earlier one with its id. nullopt where the open
+// must fail: a short header, an unreadable node, a node claiming more
+// than 61 entries, or (the reader's guards) a node reached twice or a
+// directory deeper than 256 levels.
+std::optional<std::map<std::uint32_t, dat::DatFileEntry>> reference_directory(
+    std::span<const std::uint8_t> file) {
+  using Layout = dat::DirectoryNodeLayout;
+  if (file.size() < dat::DatHeader::kFileOffset + dat::DatHeader::kSize) return std::nullopt;
+  const std::uint32_t block_size = word_at(file, 324);
+  const std::uint32_t root = word_at(file, 352);
+  std::map<std::uint32_t, dat::DatFileEntry> entries;
+  if (root == 0) return entries;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> stack{{root, 1}};  // offset, depth
+  std::set<std::uint32_t> visited;
+  std::vector<std::uint8_t> node;
+  while (!stack.empty()) {
+    const auto [offset, depth] = stack.back();
+    stack.pop_back();
+    if (!visited.insert(offset).second || depth > 256) return std::nullopt;
+    if (reference_chain(file, block_size, offset, Layout::kSize, node) != Walk::bytes) return std::nullopt;
+    const std::uint32_t count = word_at(node, Layout::kCountOffset);
+    if (count > Layout::kMaxEntries) return std::nullopt;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const std::size_t at = Layout::kEntriesOffset + dat::DatFileEntry::kSize * i;
+      const dat::DatFileEntry e{word_at(node, at), word_at(node, at + 4), word_at(node, at + 8),
+                                word_at(node, at + 12), word_at(node, at + 16), word_at(node, at + 20)};
+      entries[e.id] = e;
+    }
+    if (word_at(node, 0) == 0) continue;  // a leaf
+    for (std::uint32_t j = count + 1; j-- > 0;) {
+      const std::uint32_t child = word_at(node, 4 * j);
+      if (child != 0) stack.emplace_back(child, depth + 1);
+    }
+  }
+  return entries;
+}
+
 void check_error(const dat::DatError& e) {
   FUZZ_CHECK(!e.message().empty());
   (void)e.cause_message();
@@ -87,9 +135,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string path = "/proc/self/fd/" + std::to_string(fd);
 
   auto db = dat::DatDatabase::open(path);
+  const auto want_directory = reference_directory(fuzz::as_span(data, size));
+  FUZZ_CHECK(db.ok() == want_directory.has_value());
   if (!db) {
     check_error(db.error());
     return 0;
+  }
+  FUZZ_CHECK(db->directory().size() == want_directory->size());
+  for (const auto& [id, entry] : db->directory()) {
+    const auto it = want_directory->find(id);
+    FUZZ_CHECK(it != want_directory->end() && it->second == entry);
   }
   std::uint64_t fetched = 0;
   std::uint32_t unused_id = 0;
