@@ -16,9 +16,9 @@ _strewmill_list_file()
     COMPREPLY=()
     for item in "${items[@]}"; do
         if [[ -d $item ]]; then
-            COMPREPLY+=("@$item/")
+            COMPREPLY+=("@$(printf '%q' "$item")/")
         else
-            COMPREPLY+=("@$item ")
+            COMPREPLY+=("@$(printf '%q' "$item") ")
         fi
     done
     compopt -o nospace 2>/dev/null
