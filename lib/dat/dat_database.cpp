@@ -356,17 +356,30 @@ DatResult<void> DatDatabase::read_node(std::uint32_t offset, std::span<std::uint
                                        std::vector<Directory::value_type>& walk,
                                        std::vector<std::uint32_t>& children) {
   TRY(read_chain_into(offset, node));
-  Cursor cur(node);
+  // The node's size is fixed, so its branches, its count and its first 61
+  // entries are always there: they are copied out as they lie (six
+  // little-endian words per entry, like the cursor reads them).
+  static_assert(DirectoryNodeLayout::kEntriesOffset + DirectoryNodeLayout::kMaxEntries * DatFileEntry::kSize <=
+                DirectoryNodeLayout::kSize);
+  static_assert(sizeof(DatFileEntry) == DatFileEntry::kSize);
   std::array<std::uint32_t, DirectoryNodeLayout::kBranches> branches{};
-  for (std::uint32_t& b : branches) {
-    TRY_ASSIGN(b, cur.u32());
-  }
-  TRY_ASSIGN(const std::uint32_t count, cur.u32());
-  for (std::uint32_t i = 0; i < count; ++i) {
-    // Past entry 60 the node has no room left, so entry 61 fails on its
-    // first field with the end of data.
-    TRY_ASSIGN(const DatFileEntry entry, DatFileEntry::read(cur));
+  std::memcpy(branches.data(), node.data(), sizeof branches);
+  std::uint32_t count;
+  std::memcpy(&count, node.data() + DirectoryNodeLayout::kCountOffset, 4);
+  const std::uint32_t present = std::min(count, DirectoryNodeLayout::kMaxEntries);
+  for (std::uint32_t i = 0; i < present; ++i) {
+    DatFileEntry entry;
+    std::memcpy(&entry, node.data() + DirectoryNodeLayout::kEntriesOffset + i * DatFileEntry::kSize,
+                DatFileEntry::kSize);
     walk.emplace_back(entry.id, entry);
+  }
+  if (count > present) {
+    // Past entry 60 the node has no room left: entry 61 fails on its first
+    // field with the end of data, through the field-by-field reader.
+    Cursor cur(node);
+    cur.seek(DirectoryNodeLayout::kEntriesOffset + present * DatFileEntry::kSize);
+    TRY_ASSIGN(const DatFileEntry entry, DatFileEntry::read(cur));
+    (void)entry;
   }
   if (branches[0] == 0) return {};  // leaf: no branch is followed
   for (std::uint32_t j = 0; j <= count; ++j) {
