@@ -50,6 +50,21 @@ char* append_pair(char* out, std::uint32_t v) {  // v < 100
   return out + 2;
 }
 
+// Decimal digits of v; most fields (positions, heights, quaternion parts,
+// scales) stay below 1000.
+char* append_integer(char* out, std::uint64_t v) {
+  if (v < 10) {
+    *out = static_cast<char>('0' + v);
+    return out + 1;
+  }
+  if (v < 100) return append_pair(out, static_cast<std::uint32_t>(v));
+  if (v < 1000) {
+    *out++ = static_cast<char>('0' + v / 100);
+    return append_pair(out, static_cast<std::uint32_t>(v % 100));
+  }
+  return std::to_chars(out, out + kF32TextMax, v).ptr;
+}
+
 // "." and six digits; frac < 10^6.
 char* append_fraction(char* out, std::uint64_t frac) {
   const auto f = static_cast<std::uint32_t>(frac);
@@ -101,7 +116,7 @@ char* append_f32_six_sig(char* out, float v) {
     const std::uint64_t half = std::uint64_t{1} << (k - 1);
     if (rem > half || (rem == half && (q & 1) != 0)) ++q;
   }
-  out = std::to_chars(out, out + kF32TextMax, q / kScale).ptr;
+  out = append_integer(out, q / kScale);
   return append_fraction(out, q % kScale);
 }
 

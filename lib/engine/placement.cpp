@@ -85,7 +85,6 @@ Box object_box(const std::vector<common::Vector3>& mesh, float theta, float scal
 }
 
 bool AcceptedBoxes::overlaps_any(const Box& box) const {
-  const std::size_t n = size();
   std::size_t i = 0;
 #if defined(__SSE2__)
   // Four stored boxes per step. Lane k is apart when
@@ -93,14 +92,15 @@ bool AcceptedBoxes::overlaps_any(const Box& box) const {
   // box.min_y > max_y, the tests of overlaps() with the same operands.
   const __m128 a_min_x = _mm_set1_ps(box.min_x), a_min_y = _mm_set1_ps(box.min_y);
   const __m128 a_max_x = _mm_set1_ps(box.max_x), a_max_y = _mm_set1_ps(box.max_y);
-  for (; i + 4 <= n; i += 4) {
+  for (; i + 4 <= count_; i += 4) {
+    const Quad& q = quads_[i / 4];
     const __m128 apart = _mm_or_ps(
-        _mm_or_ps(_mm_cmpgt_ps(_mm_loadu_ps(&min_x_[i]), a_max_x), _mm_cmplt_ps(_mm_loadu_ps(&max_x_[i]), a_min_x)),
-        _mm_or_ps(_mm_cmpgt_ps(_mm_loadu_ps(&min_y_[i]), a_max_y), _mm_cmplt_ps(_mm_loadu_ps(&max_y_[i]), a_min_y)));
+        _mm_or_ps(_mm_cmpgt_ps(_mm_loadu_ps(q.min_x), a_max_x), _mm_cmplt_ps(_mm_loadu_ps(q.max_x), a_min_x)),
+        _mm_or_ps(_mm_cmpgt_ps(_mm_loadu_ps(q.min_y), a_max_y), _mm_cmplt_ps(_mm_loadu_ps(q.max_y), a_min_y)));
     if (_mm_movemask_ps(apart) != 0xF) return true;
   }
 #endif
-  for (; i < n; ++i) {
+  for (; i < count_; ++i) {
     if (overlaps(box, (*this)[i])) return true;
   }
   return false;

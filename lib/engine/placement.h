@@ -186,25 +186,39 @@ inline bool overlaps_any(const Box& box, std::span<const Box> boxes) {
 }
 
 // The boxes of the objects accepted so far, in acceptance order, stored by
-// coordinate: every later candidate is tested against all of them, and four
-// such tests fit one vector comparison.
+// coordinate in groups of four: every later candidate is tested against all
+// of them, and four such tests fit one vector comparison.
 class AcceptedBoxes {
  public:
+  AcceptedBoxes() { quads_.reserve(16); }  // room for the boxes of a typical landblock
+
   void push_back(const Box& b) {
-    min_x_.push_back(b.min_x);
-    min_y_.push_back(b.min_y);
-    max_x_.push_back(b.max_x);
-    max_y_.push_back(b.max_y);
+    if (count_ % 4 == 0) quads_.emplace_back();
+    Quad& q = quads_.back();
+    const std::size_t k = count_ % 4;
+    q.min_x[k] = b.min_x;
+    q.min_y[k] = b.min_y;
+    q.max_x[k] = b.max_x;
+    q.max_y[k] = b.max_y;
+    ++count_;
   }
-  std::size_t size() const { return min_x_.size(); }
-  Box operator[](std::size_t i) const { return Box{min_x_[i], min_y_[i], max_x_[i], max_y_[i]}; }
+  std::size_t size() const { return count_; }
+  Box operator[](std::size_t i) const {
+    const Quad& q = quads_[i / 4];
+    const std::size_t k = i % 4;
+    return Box{q.min_x[k], q.min_y[k], q.max_x[k], q.max_y[k]};
+  }
 
   // Whether `box` overlaps any of the boxes, by the same four comparisons
   // as overlaps().
   bool overlaps_any(const Box& box) const;
 
  private:
-  std::vector<float> min_x_, min_y_, max_x_, max_y_;
+  struct Quad {
+    float min_x[4], min_y[4], max_x[4], max_y[4];
+  };
+  std::vector<Quad> quads_;
+  std::size_t count_ = 0;
 };
 
 // Buildings first, then the objects accepted so far.

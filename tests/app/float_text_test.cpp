@@ -9,6 +9,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "apps/strewmill/emit_bits.h"
 
@@ -106,6 +107,22 @@ TEST(FloatText, AgreesWithExactPrintfAcrossBitPatterns) {
     char* end = append_f32_six_sig(buf, v);
     ASSERT_LE(end - buf, static_cast<std::ptrdiff_t>(kF32TextMax));
     ASSERT_EQ(std::string(buf, end), expected) << std::bit_cast<std::uint32_t>(v);
+  }
+}
+
+// The same cross-check where placement fields live: magnitudes below 2000,
+// where the integer part takes its short paths, including values that
+// round up into one more integer digit.
+TEST(FloatText, AgreesWithExactPrintfForFieldSizedValues) {
+  EmitBitsScope bits(false);
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<float> field(-2000.0f, 2000.0f);
+  std::vector<float> values = {9.9999995f, 99.9999995f, 999.9999995f, 0.9999996f, -9.9999995f, 1000.0f, 999.0f};
+  for (int i = 0; i < 200000; ++i) values.push_back(field(rng));
+  char expected[512];
+  for (const float v : values) {
+    std::snprintf(expected, sizeof expected, "%.6f", static_cast<double>(v));
+    ASSERT_EQ(format_f32_six_sig(v), expected) << v;
   }
 }
 
