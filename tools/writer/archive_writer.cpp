@@ -305,18 +305,14 @@ void ArchiveWriter::add_stored(const dat::DatFileEntry& entry, std::vector<std::
 
 namespace {
 
-// One directory node of the planned B-tree.
-struct PlannedNode {
-  std::vector<std::uint32_t> keys;      // positions in the id-sorted entry order
-  std::vector<std::uint32_t> children;  // node ids; empty for a leaf
-};
-
 // Entries a subtree of `depth` levels can hold (61 keys, 62 children).
 std::uint64_t subtree_capacity(unsigned depth) {
   std::uint64_t cap = dat::DirectoryNodeLayout::kMaxEntries;
   for (unsigned d = 1; d < depth; ++d) cap = dat::DirectoryNodeLayout::kMaxEntries + 62 * cap;
   return cap;
 }
+
+}  // namespace
 
 // Builds a balanced B-tree over sorted entries [lo, hi): every internal node
 // with c keys has c + 1 non-empty children, the keys separating them in
@@ -347,7 +343,6 @@ std::uint32_t plan_subtree(std::vector<PlannedNode>& nodes, std::uint32_t lo, st
   return id;
 }
 
-}  // namespace
 
 template <class Sink>
 common::Result<void, std::string> ArchiveWriter::emit(Sink& sink) const {

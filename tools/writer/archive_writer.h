@@ -35,6 +35,18 @@ struct DirectoryNode {
 };
 std::vector<std::uint8_t> encode_node(const DirectoryNode& node);  // 1716 bytes
 
+// One node of a planned directory B-tree.
+struct PlannedNode {
+  std::vector<std::uint32_t> keys;      // positions in the id-sorted entry order
+  std::vector<std::uint32_t> children;  // planned node numbers; empty for a leaf
+};
+
+// Plans a balanced B-tree over the sorted entries [lo, hi), appending its
+// nodes (root first) to `nodes`; returns the root's number. Every internal
+// node with c keys has c + 1 non-empty children, so the reader's walk (node
+// entries, then branches 0..c) reaches every entry.
+std::uint32_t plan_subtree(std::vector<PlannedNode>& nodes, std::uint32_t lo, std::uint32_t hi);
+
 // Hand-built archive image for tests that need exact control: append block
 // chains and raw bytes, patch any word, set any header field, then write.
 class RawArchive {

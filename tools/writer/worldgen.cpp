@@ -236,45 +236,6 @@ std::uint64_t blocks_for(std::uint64_t size, std::uint32_t payload) {
   return (size + payload - 1) / payload;
 }
 
-struct PlannedNode {
-  std::vector<std::uint32_t> keys;      // positions in the id-sorted entries
-  std::vector<std::uint32_t> children;  // planned node numbers; empty for a leaf
-};
-
-std::uint64_t subtree_capacity(unsigned depth) {
-  std::uint64_t cap = dat::DirectoryNodeLayout::kMaxEntries;
-  for (unsigned d = 1; d < depth; ++d) cap = dat::DirectoryNodeLayout::kMaxEntries + 62 * cap;
-  return cap;
-}
-
-// The same balanced layout as ArchiveWriter: each internal node with c keys
-// has c + 1 non-empty children, sized as evenly as possible.
-std::uint32_t plan_subtree(std::vector<PlannedNode>& nodes, std::uint32_t lo, std::uint32_t hi) {
-  const auto id = static_cast<std::uint32_t>(nodes.size());
-  nodes.emplace_back();
-  const std::uint64_t n = hi - lo;
-  unsigned depth = 1;
-  while (subtree_capacity(depth) < n) ++depth;
-  if (depth == 1) {
-    for (std::uint32_t i = lo; i < hi; ++i) nodes[id].keys.push_back(i);
-    return id;
-  }
-  const std::uint64_t child_cap = subtree_capacity(depth - 1);
-  std::uint64_t c = 1;
-  while (c + (c + 1) * child_cap < n) ++c;
-  const std::uint64_t k = c + 1;
-  const std::uint64_t rest = n - c;
-  std::uint32_t pos = lo;
-  for (std::uint64_t i = 0; i < k; ++i) {
-    const auto size = static_cast<std::uint32_t>(rest / k + (i < rest % k ? 1 : 0));
-    const std::uint32_t child = plan_subtree(nodes, pos, pos + size);
-    nodes[id].children.push_back(child);
-    pos += size;
-    if (i + 1 < k) nodes[id].keys.push_back(pos++);
-  }
-  return id;
-}
-
 class StreamArchive {
  public:
   StreamArchive(const std::filesystem::path& path, const dat::DatHeader& header)
