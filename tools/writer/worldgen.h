@@ -87,7 +87,7 @@ struct WorldRecord {
 
 using WorldRecordVisitor = std::function<common::Result<void, std::string>(WorldRecord&)>;
 
-// Checks the spec's ranges; generate_world and for_each_world_record call it.
+// Checks the accepted ranges; generate_world and for_each_world_record call it.
 common::Result<void, std::string> validate_world_spec(const WorldSpec& spec);
 
 // The header fields an archive is written with (block_size included;
