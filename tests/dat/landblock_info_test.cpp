@@ -131,7 +131,7 @@ TEST(LandblockInfo, OddStabListMayEndTheRecordWithoutPadding) {
   info.buildings = {building(0x01000001, {portal(0, {5})})};
   info.num_buildings = 1;
   auto bytes = tools::encode_landblock_info(info);
-  bytes.resize(bytes.size() - 2);
+  bytes.erase(bytes.end() - 2, bytes.end());
   auto d = LandblockInfo::unpack(bytes);
   ASSERT_TRUE(d);
   EXPECT_EQ(d->buildings.at(0).portals.at(0).stab_list, std::vector<std::uint16_t>{5});
