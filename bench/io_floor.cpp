@@ -4,9 +4,11 @@
 //
 // For every `*.scenery.jsonl` of <reference-dir> (in name order, which is
 // the order of a rectangle bake), writes the same bytes to a new file of
-// the same name in <out-dir>, keeps it open, reads it back in 64 KiB chunks
-// through SHA-256, and writes the `.sha256` file beside it: what the tool
-// must do per landblock whatever its own code costs. The reference bytes
+// the same name in <out-dir> in 8192-byte writes (the size of the
+// placement file's write buffer), keeps it open, reads it back in 64 KiB
+// reads through SHA-256 until a read returns nothing, and writes the
+// `.sha256` file beside it: the file work the tool must do per landblock
+// whatever its own code costs. The reference bytes
 // are loaded in batches outside the timed sections, so only the file work
 // is measured. With --consume each reference file (and its .sha256) is
 // deleted once loaded, so the two folders together take no more disk than
@@ -82,6 +84,8 @@ void write_all(int fd, const char* p, std::size_t n, const std::string& path) {
 
 class Floor {
  public:
+  static constexpr std::size_t kWriteChunk = 8192;
+
   Floor() : md_(EVP_MD_fetch(nullptr, "SHA256", nullptr)), ctx_(EVP_MD_CTX_new()), buf_(65536) {
     if (md_ == nullptr || ctx_ == nullptr) die("libcrypto SHA-256 set-up");
   }
@@ -95,7 +99,8 @@ class Floor {
   void landblock(const std::string& path, const std::string& bytes) {
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) die("create " + path);
-    write_all(fd, bytes.data(), bytes.size(), path);
+    for (std::size_t at = 0; at < bytes.size(); at += kWriteChunk)
+      write_all(fd, bytes.data() + at, std::min(kWriteChunk, bytes.size() - at), path);
 
     const int in = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) die("open " + path);

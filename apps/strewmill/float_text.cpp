@@ -74,15 +74,14 @@ char* append_fraction(char* out, std::uint64_t frac) {
   return append_pair(out, f % 100);
 }
 
-}  // namespace
-
-char* append_f32_six_sig(char* out, float v) {
-  if (v == 0.0f) v = 0.0f;  // -0 compares equal and becomes +0
-  const std::uint32_t bits = std::bit_cast<std::uint32_t>(v);
+// Every value that is not a normal float from 2^-20 up to 2^23: zero and
+// the tiniest (which round to 0.000000 or 0.000001), integers from 2^23 up,
+// infinities and NaNs, and the raw bits. Kept out of line so the common
+// path below stays small.
+[[gnu::noinline]] char* append_uncommon(char* out, std::uint32_t bits) {
   if (EMIT_BITS.load(std::memory_order_relaxed)) {
     return std::to_chars(out, out + kF32TextMax, bits).ptr;
   }
-
   const bool negative = (bits >> 31) != 0;
   const std::uint32_t biased = (bits >> 23) & 0xFF;
   const std::uint32_t fraction_bits = bits & 0x7FFFFF;
@@ -116,6 +115,28 @@ char* append_f32_six_sig(char* out, float v) {
     const std::uint64_t half = std::uint64_t{1} << (k - 1);
     if (rem > half || (rem == half && (q & 1) != 0)) ++q;
   }
+  out = append_integer(out, q / kScale);
+  return append_fraction(out, q % kScale);
+}
+
+}  // namespace
+
+char* append_f32_six_sig(char* out, float v) {
+  if (v == 0.0f) v = 0.0f;  // -0 compares equal and becomes +0
+  const std::uint32_t bits = std::bit_cast<std::uint32_t>(v);
+  // Normal values with 2^-20 <= |v| < 2^23, unless raw bits are asked for:
+  // |v| = m / 2^k with k from 1 to 43, so m * 10^6 (below 2^44) fits 64
+  // bits and the quotient is |v| * 10^6 rounded to nearest, ties to even,
+  // the same arithmetic as the general path.
+  const std::uint32_t biased = (bits >> 23) & 0xFF;
+  if (biased - 107u >= 43u || EMIT_BITS.load(std::memory_order_relaxed)) return append_uncommon(out, bits);
+  if ((bits >> 31) != 0) *out++ = '-';
+  const unsigned k = 150u - biased;
+  const std::uint64_t n = static_cast<std::uint64_t>((bits & 0x7FFFFF) | 0x800000u) * kScale;
+  std::uint64_t q = n >> k;
+  const std::uint64_t rem = n & ((std::uint64_t{1} << k) - 1);
+  const std::uint64_t half = std::uint64_t{1} << (k - 1);
+  q += (rem > half || (rem == half && (q & 1) != 0)) ? 1 : 0;
   out = append_integer(out, q / kScale);
   return append_fraction(out, q % kScale);
 }
