@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #include "apps/strewmill/emit_bits.h"
 
@@ -16,10 +17,9 @@ __extension__ typedef unsigned __int128 u128;
 
 constexpr std::uint64_t kScale = 1000000;  // six decimals
 
-char* append_literal(char* out, const char* text) {
-  const std::size_t n = std::strlen(text);
-  std::memcpy(out, text, n);
-  return out + n;
+char* append_literal(char* out, std::string_view text) {
+  std::memcpy(out, text.data(), text.size());
+  return out + text.size();
 }
 
 // Integers above 2^64 (floats from 2^64 up to FLT_MAX) need 128 bits.
@@ -52,7 +52,7 @@ char* append_pair(char* out, std::uint32_t v) {  // v < 100
 
 // Decimal digits of v; most fields (positions, heights, quaternion parts,
 // scales) stay below 1000.
-char* append_integer(char* out, std::uint64_t v) {
+[[gnu::always_inline]] inline char* append_integer(char* out, std::uint64_t v) {
   if (v < 10) {
     *out = static_cast<char>('0' + v);
     return out + 1;
@@ -122,7 +122,10 @@ char* append_fraction(char* out, std::uint64_t frac) {
 }  // namespace
 
 char* append_f32_six_sig(char* out, float v) {
-  if (v == 0.0f) v = 0.0f;  // -0 compares equal and becomes +0
+  if (v == 0.0f) {  // either zero, written as positive zero (qx and qy always are)
+    if (EMIT_BITS.load(std::memory_order_relaxed)) return append_literal(out, "0");
+    return append_literal(out, "0.000000");
+  }
   const std::uint32_t bits = std::bit_cast<std::uint32_t>(v);
   // Normal values with 2^-20 <= |v| < 2^23, unless raw bits are asked for:
   // |v| = m / 2^k with k from 1 to 43, so m * 10^6 (below 2^44) fits 64
