@@ -10,6 +10,8 @@
 #include <span>
 #include <string_view>
 
+#include "lib/dat/cursor.h"
+
 #define FUZZ_CHECK(cond)                                                          \
   do {                                                                            \
     if (!(cond)) {                                                                \
@@ -68,6 +70,23 @@ void check_round_trip(const T& value, Encode encode, Decode decode) {
   auto again = decode(std::span<const std::uint8_t>(bytes));
   FUZZ_CHECK(again.ok());
   FUZZ_CHECK(*again == value);
+}
+
+// One record decoder's fuzz step: decode the input with T::unpack; a failure
+// must render, a success must survive encode and decode unchanged.
+template <class T, class Encode>
+int fuzz_record(const std::uint8_t* data, std::size_t size, Encode encode) {
+  const auto decode = [](std::span<const std::uint8_t> bytes) {
+    dat::Cursor cur(bytes);
+    return T::unpack(cur);
+  };
+  auto value = decode(as_span(data, size));
+  if (!value) {
+    (void)value.error().render();
+    return 0;
+  }
+  check_round_trip(*value, encode, decode);
+  return 0;
 }
 
 }  // namespace strewmill::fuzz

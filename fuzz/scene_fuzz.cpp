@@ -10,22 +10,7 @@
 
 using namespace strewmill;
 
-namespace {
-
-dat::DecodeResult<dat::Scene> decode(std::span<const std::uint8_t> bytes) {
-  dat::Cursor cur(bytes);
-  return dat::Scene::unpack(cur);
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  auto value = decode(fuzz::as_span(data, size));
-  if (!value) {
-    (void)value.error().render();
-    return 0;
-  }
-  fuzz::check_round_trip(
-      *value, [](const dat::Scene& v) { return tools::encode_scene(v); }, decode);
-  return 0;
+  return fuzz::fuzz_record<dat::Scene>(
+      data, size, [](const dat::Scene& v) { return tools::encode_scene(v); });
 }

@@ -10,22 +10,7 @@
 
 using namespace strewmill;
 
-namespace {
-
-dat::DecodeResult<dat::SetupModel> decode(std::span<const std::uint8_t> bytes) {
-  dat::Cursor cur(bytes);
-  return dat::SetupModel::unpack(cur);
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  auto value = decode(fuzz::as_span(data, size));
-  if (!value) {
-    (void)value.error().render();
-    return 0;
-  }
-  fuzz::check_round_trip(
-      *value, [](const dat::SetupModel& v) { return tools::encode_setup_model(v); }, decode);
-  return 0;
+  return fuzz::fuzz_record<dat::SetupModel>(
+      data, size, [](const dat::SetupModel& v) { return tools::encode_setup_model(v); });
 }
