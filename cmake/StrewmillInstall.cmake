@@ -13,7 +13,7 @@ set(STREWMILL_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/strewmill)
 
 install(TARGETS strewmill RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
 # The companion tools, when this tree builds them.
-foreach(tool IN ITEMS strewmill-worldgen strewmill-diff)
+foreach(tool IN ITEMS strewmill-worldgen strewmill-diff strewmill-view)
   if(TARGET ${tool})
     install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
   endif()
@@ -113,6 +113,11 @@ if(TARGET strewmill-diff)
   string(APPEND CPACK_COMPONENT_RUNTIME_DESCRIPTION "
 .
 strewmill-diff compares two bakes placement by placement.")
+endif()
+if(TARGET strewmill-view)
+  string(APPEND CPACK_COMPONENT_RUNTIME_DESCRIPTION "
+.
+strewmill-view draws baked landblocks as an SVG picture.")
 endif()
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME strewmill-dev)

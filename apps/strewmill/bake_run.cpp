@@ -23,6 +23,8 @@ namespace {
 
 constexpr std::uint64_t kProgressEvery = 25;
 
+}  // namespace
+
 AppResult<dat::Region> load_region(const dat::DatDatabase& portal, std::uint32_t region_did) {
   auto bytes = portal.get_file(region_did);
   if (!bytes) {
@@ -38,22 +40,13 @@ AppResult<dat::Region> load_region(const dat::DatDatabase& portal, std::uint32_t
   return std::move(region).value();
 }
 
-// The buildings of landblock `lb`; none when the info record is missing, and
-// none (with a warning) when it does not decode.
-std::vector<dat::BuildInfo> load_buildings(const dat::DatDatabase& cell, std::uint16_t lb) {
-  const std::uint32_t info_id = (std::uint32_t{lb} << 16) | 0xFFFEu;
-  auto bytes = cell.get_file(info_id);
-  if (!bytes) return {};
-  auto info = dat::LandblockInfo::unpack(*bytes);
-  if (!info) {
-    log_at(spdlog::level::warn, "LB 0x{:04X}: LandblockInfo 0x{:08X} parse failed: {}", lb, info_id,
-           info.error().message());
-    return {};
-  }
-  return std::move(info->buildings);
+dat::DatResult<std::vector<dat::BuildInfo>> landblock_buildings(const dat::DatDatabase& cell,
+                                                                std::uint16_t lb) {
+  auto bytes = cell.get_file(landblock_info_id(lb));
+  if (!bytes) return std::vector<dat::BuildInfo>();
+  TRY_ASSIGN(dat::LandblockInfo info, dat::LandblockInfo::unpack(*bytes));
+  return std::move(info.buildings);
 }
-
-}  // namespace
 
 std::vector<engine::Box> building_boxes(const dat::DatDatabase& portal, MeshCache& meshes,
                                         std::span<const dat::BuildInfo> buildings) {
@@ -97,7 +90,7 @@ AppResult<void> run_bake(const DatDirCheck& archives, const BakeSettings& settin
 
   for (const std::uint16_t lb : settings.landblocks) {
     const std::uint32_t base = std::uint32_t{lb} << 16;
-    const std::uint32_t terrain_id = base | 0xFFFFu;
+    const std::uint32_t terrain_id = landblock_terrain_id(lb);
     if (auto bytes = cell.get_file(terrain_id); !bytes) {
       log_at(spdlog::level::warn, "LB 0x{:04X}: CellLandblock 0x{:08X} not in cell.dat — skipping", lb,
              terrain_id);
@@ -108,7 +101,13 @@ AppResult<void> run_bake(const DatDirCheck& archives, const BakeSettings& settin
         return common::fail(from_dat_error(landblock.error())
                                 .context(fmt::format("parse CellLandblock 0x{:08X}", terrain_id)));
       }
-      const std::vector<dat::BuildInfo> buildings = load_buildings(cell, lb);
+      std::vector<dat::BuildInfo> buildings;
+      if (auto listed = landblock_buildings(cell, lb)) {
+        buildings = std::move(listed).value();
+      } else {
+        log_at(spdlog::level::warn, "LB 0x{:04X}: LandblockInfo 0x{:08X} parse failed: {}", lb,
+               landblock_info_id(lb), listed.error().message());
+      }
       const std::vector<engine::Box> boxes = building_boxes(portal, meshes, buildings);
       const std::vector<engine::Placement> placements = engine::bake_landblock_impl(
           region, *landblock, base, scene_lookup, mesh_lookup, boxes, settings.mode);

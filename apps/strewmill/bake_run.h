@@ -11,6 +11,7 @@
 #include "apps/strewmill/preflight.h"
 #include "apps/strewmill/sha256.h"
 #include "lib/dat/landblock_info.h"
+#include "lib/dat/region.h"
 #include "lib/engine/bake_mode.h"
 #include "lib/engine/placement.h"
 
@@ -26,6 +27,19 @@ struct BakeSettings {
 };
 
 class MeshCache;
+
+// Data ids of a landblock's records in the cell archive.
+constexpr std::uint32_t landblock_terrain_id(std::uint16_t lb) { return (std::uint32_t{lb} << 16) | 0xFFFFu; }
+constexpr std::uint32_t landblock_info_id(std::uint16_t lb) { return (std::uint32_t{lb} << 16) | 0xFFFEu; }
+
+// The region record, fetched and decoded. Errors: "fetch Region 0x{:08X}
+// from portal.dat" or "parse Region 0x{:08X}" over the archive error.
+AppResult<dat::Region> load_region(const dat::DatDatabase& portal, std::uint32_t region_did);
+
+// The buildings of landblock `lb`: none when its info record cannot be
+// fetched, the decode error when it does not decode.
+dat::DatResult<std::vector<dat::BuildInfo>> landblock_buildings(const dat::DatDatabase& cell,
+                                                                std::uint16_t lb);
 
 // Footprint boxes of a landblock's buildings, in record order; a building
 // whose model has no footprint mesh gets none.

@@ -12,6 +12,7 @@
 namespace strewmill::app {
 
 inline constexpr std::string_view kToolVersion = "0.1.0";
+inline constexpr std::uint32_t kDefaultRegionDid = 0x13000000;
 
 struct Cli {
   std::filesystem::path dat_dir;

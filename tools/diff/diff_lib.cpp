@@ -22,6 +22,7 @@
 #include "apps/strewmill/float_text.h"
 #include "apps/strewmill/provenance.h"
 #include "apps/strewmill/sha256.h"
+#include "tools/diff/bake_files.h"
 #include "tools/diff/placement_file.h"
 #include "tools/diff/provenance_file.h"
 
@@ -32,47 +33,6 @@ using app::AppResult;
 using app::Error;
 
 namespace {
-
-// ---------------------------------------------------------------- files
-
-constexpr std::size_t kNoLimit = SIZE_MAX;
-
-// Reads `path` into `buf`, whose storage is reused: the whole file, or its
-// first `limit` bytes.
-AppResult<void> read_whole(const fs::path& path, std::string& buf, std::size_t limit = kNoLimit) {
-  buf.clear();
-  const auto failed = [&](Error e) { return common::fail(std::move(e).context("read " + app::display_path(path))); };
-  app::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd) return failed(Error::os(errno));
-  struct stat st {};
-  std::size_t size = 65536;
-  // One byte past the size sees the end of file in the first read.
-  if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) size = static_cast<std::size_t>(st.st_size) + 1;
-  try {
-    buf.resize(std::min(size, limit));
-    std::size_t used = 0;
-    while (used < limit) {
-      if (used == buf.size()) buf.resize(std::min(limit, buf.size() * 2));
-      const ssize_t n = ::read(fd.get(), buf.data() + used, buf.size() - used);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        const int err = errno;
-        buf.clear();
-        return failed(Error::os(err));
-      }
-      if (n == 0) break;
-      used += static_cast<std::size_t>(n);
-    }
-    buf.resize(used);
-  } catch (const std::bad_alloc&) {
-    buf.clear();
-    return failed(Error("out of memory"));
-  } catch (const std::length_error&) {
-    buf.clear();
-    return failed(Error("file too large"));
-  }
-  return {};
-}
 
 // What a bake output directory holds, by landblock.
 constexpr std::uint8_t kHasPlacement = 1;
@@ -139,14 +99,6 @@ std::string_view digest_problem_key(DigestProblem p) {
     case DigestProblem::none: break;
   }
   return "none";
-}
-
-bool is_digest_text(std::string_view s) {
-  if (s.size() != 65 || s[64] != '\n') return false;
-  for (const char c : s.substr(0, 64)) {
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-  }
-  return true;
 }
 
 // One side's placement file of the landblock at hand. The buffers are reused
@@ -629,15 +581,8 @@ AppResult<void> diff_landblock(const DiffOptions& options, std::string_view labe
 
 AppResult<std::optional<Provenance>> read_provenance(const fs::path& dir, bool present, std::string& buf) {
   if (!present) return std::optional<Provenance>();
-  const fs::path path = dir / app::kProvenanceFileName;
-  // Seven short lines; anything much longer is not a provenance file.
-  TRY(read_whole(path, buf, 4097));
-  if (buf.size() > 4096) {
-    return common::fail(Error(fmt::format("{}: too long for a provenance file", app::display_path(path))));
-  }
-  auto parsed = parse_provenance(buf);
-  if (!parsed) return common::fail(Error(parsed.error().located(app::display_path(path))));
-  return std::optional<Provenance>(std::move(parsed).value());
+  TRY_ASSIGN(Provenance p, read_provenance_file(dir / app::kProvenanceFileName, buf));
+  return std::optional<Provenance>(std::move(p));
 }
 
 AppResult<void> diff_provenance(const fs::path& a, bool in_a, const fs::path& b, bool in_b,
