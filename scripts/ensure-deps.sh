@@ -1,7 +1,8 @@
 # Sourced by the other scripts: installs the Debian packages the build needs
 # when any is missing (as root), or prints the install line and stops.
 STREWMILL_PACKAGES=(cmake ninja-build g++ clang-14 libclang-rt-14-dev libcli11-dev libspdlog-dev
-                    libfmt-dev libssl-dev libgtest-dev libgmock-dev libbenchmark-dev)
+                    libfmt-dev libssl-dev libgtest-dev libgmock-dev libbenchmark-dev
+                    libexpat1-dev)
 
 ensure_deps() {
   if ! command -v dpkg-query >/dev/null 2>&1; then

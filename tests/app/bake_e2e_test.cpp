@@ -41,12 +41,7 @@ constexpr std::uint16_t kHi = 0xA9B6;
 const std::string kAll = "0xA9B4..0xA9B6";
 const std::string kToolVersion = "vellgrim-strewmill/0.1.0 + strewmill-cli/0.1.0";
 
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using test_support::read_file;
 
 // File name -> contents, for every file in `dir`.
 std::map<std::string, std::string> snapshot(const fs::path& dir) {

@@ -170,12 +170,7 @@ struct Archives {
   }
 };
 
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using test_support::read_file;
 
 // Placement and digest files by name; the provenance file is left out, as
 // it names the archives' own digests.

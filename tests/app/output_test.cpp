@@ -33,12 +33,7 @@ class EmitBitsScope {
   bool saved_;
 };
 
-std::string read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using test_support::read_file;
 
 std::vector<std::uint8_t> setup_bytes(std::optional<std::uint32_t> script) {
   dat::SetupModel m;

@@ -35,12 +35,7 @@ TEST(Provenance, ManifestHasSevenLinesInOrder) {
   EXPECT_NE(ace.find("\nlandblocks\t0 baked, 18446744073709551615 skipped\n"), std::string::npos);
 }
 
-std::string read_file(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using test_support::read_file;
 
 TEST(Provenance, WriteTruncatesAnEarlierFile) {
   test_support::TempDir dir;

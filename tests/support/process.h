@@ -54,6 +54,9 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// The whole content of `path`; empty when it cannot be read.
+std::string read_file(const std::filesystem::path& path);
+
 // Writes `bytes` to `path`, replacing the file.
 void write_file(const std::filesystem::path& path, const std::string& bytes);
 

@@ -18,6 +18,7 @@
 
 #include "apps/strewmill/sha256.h"
 #include "tests/support/process.h"
+#include "tests/tools/bake_edit.h"
 #include "tests/support/worlds.h"
 #include "tools/diff/placement_file.h"
 #include "tools/diff/provenance_file.h"
@@ -30,12 +31,7 @@ using test_support::ProcessResult;
 using test_support::TempDir;
 using test_support::write_file;
 
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using test_support::read_file;
 
 // A placement line with the given float texts (x, y, z, qw, qx, qy, qz, scale).
 std::string line(const std::array<std::string, 8>& f, std::uint32_t cell_x, std::uint32_t cell_y,
@@ -300,14 +296,6 @@ constexpr std::uint16_t kLo = 0xA9B4;
 constexpr std::uint16_t kHi = 0xA9B6;
 
 std::string lb_file(std::uint16_t lb) { return fmt::format("0x{:04X}.scenery.jsonl", lb); }
-
-// Rewrites a placement file and its digest, as a complete bake would have.
-void rewrite_with_digest(const fs::path& file, const std::string& text) {
-  write_file(file, text);
-  const auto digest = app::sha256_file(file);
-  ASSERT_TRUE(digest);
-  write_file(fs::path(file.string() + ".sha256"), *digest + "\n");
-}
 
 class DiffE2E : public ::testing::Test {
  protected:

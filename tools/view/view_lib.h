@@ -48,6 +48,7 @@ struct ViewPlacement {
 
 struct ViewLandblock {
   std::uint16_t id = 0;
+  bool baked = true;  // false: a rectangle's landblock the bake has no file for, drawn empty
   engine::HeightGrid heights{};
   std::array<std::uint16_t, 81> terrain{};
   std::vector<ViewBuilding> buildings;
@@ -62,10 +63,11 @@ struct ViewScene {
   std::vector<std::string> warnings;      // also shown in the picture
 };
 
-// Loads everything the picture shows. Missing landblocks, placement files
-// that are not the tool's and unreadable archives are errors; a placement
-// file that does not match its digest, or a bake without a provenance file,
-// is a warning.
+// Loads everything the picture shows. A landblock missing from the bake (or,
+// for a rectangle, all of them), placement files that are not the tool's and
+// unreadable archives are errors; a rectangle's landblock missing from the
+// bake (as the bake skips those without terrain), a placement file that does
+// not match its digest and a bake without a provenance file are warnings.
 app::AppResult<ViewScene> load_view(const ViewRequest& request);
 
 // The picture: north up, x to the right, in world units.

@@ -103,13 +103,12 @@ AppResult<std::optional<std::string>> digest_problem(const fs::path& path, app::
   return std::optional<std::string>();
 }
 
-AppResult<std::vector<ViewPlacement>> load_placements(const fs::path& bake, std::uint16_t lb,
-                                                      app::Sha256Hasher& hasher, ViewScene& scene) {
-  const fs::path path = bake / fmt::format("0x{:04X}.scenery.jsonl", lb);
-  std::error_code ec;
-  if (!fs::is_regular_file(path, ec)) {
-    return common::fail(Error(fmt::format("landblock 0x{:04X} is not in the bake: no {}", lb, app::display_path(path))));
-  }
+fs::path placement_path(const fs::path& bake, std::uint16_t lb) {
+  return bake / fmt::format("0x{:04X}.scenery.jsonl", lb);
+}
+
+AppResult<std::vector<ViewPlacement>> load_placements(const fs::path& path, app::Sha256Hasher& hasher,
+                                                      ViewScene& scene) {
   std::string buf;
   TRY_ASSIGN(const std::optional<std::string> problem, digest_problem(path, hasher, buf));
   if (problem) scene.warnings.push_back(*problem);
@@ -176,13 +175,31 @@ AppResult<ViewScene> load_view(const ViewRequest& request) {
   TRY_ASSIGN(app::Sha256Hasher hasher, app::Sha256Hasher::create());
   // The bake's files before the archives: a landblock missing from the bake
   // is the commonest mistake and should not wait for an archive to open.
+  const bool single = rect.x_lo == rect.x_hi && rect.y_lo == rect.y_hi;
+  bool any_baked = false;
   for (unsigned x = rect.x_lo; x <= rect.x_hi; ++x) {
     for (unsigned y = rect.y_lo; y <= rect.y_hi; ++y) {
       ViewLandblock lb;
       lb.id = static_cast<std::uint16_t>(x << 8 | y);
-      TRY_ASSIGN(lb.placements, load_placements(request.bake, lb.id, hasher, scene));
+      const fs::path path = placement_path(request.bake, lb.id);
+      if (fs::is_regular_file(path, ec)) {
+        TRY_ASSIGN(lb.placements, load_placements(path, hasher, scene));
+        any_baked = true;
+      } else if (single) {
+        return common::fail(Error(fmt::format("landblock 0x{:04X} is not in the bake: no {}", lb.id,
+                                              app::display_path(path))));
+      } else {
+        // The bake skips landblocks without terrain, so a rectangle may have holes.
+        lb.baked = false;
+        scene.warnings.push_back(fmt::format("landblock 0x{:04X} is not in the bake: drawn empty", lb.id));
+      }
       scene.landblocks.push_back(std::move(lb));
     }
+  }
+  if (!any_baked) {
+    return common::fail(Error(fmt::format("none of the landblocks 0x{:02X}{:02X}..0x{:02X}{:02X} is in the bake {}",
+                                          rect.x_lo, rect.y_lo, rect.x_hi, rect.y_hi,
+                                          app::display_path(request.bake))));
   }
 
   TRY_ASSIGN(const dat::DatDatabase portal, open_archive(request.dat_dir, "client_portal.dat"));
@@ -191,6 +208,7 @@ AppResult<ViewScene> load_view(const ViewRequest& request) {
   app::MeshCache meshes;
 
   for (ViewLandblock& lb : scene.landblocks) {
+    if (!lb.baked) continue;
     const std::uint32_t terrain_id = app::landblock_terrain_id(lb.id);
     auto bytes = cell.get_file(terrain_id);
     if (!bytes) {

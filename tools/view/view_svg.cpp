@@ -145,6 +145,7 @@ struct Extent {
 Extent height_extent(const ViewScene& scene) {
   Extent e;
   for (const ViewLandblock& lb : scene.landblocks) {
+    if (!lb.baked) continue;
     for (const float h : lb.heights) {
       if (!std::isfinite(h)) continue;
       if (!e.any || h < e.lo) e.lo = h;
@@ -161,6 +162,15 @@ void draw_terrain(std::string& out, const ViewScene& scene, const Canvas& c) {
   const double cell = kCell * c.scale();
   out += "<g class=\"terrain\">\n";
   for (const ViewLandblock& lb : scene.landblocks) {
+    if (!lb.baked) {
+      const double side = kLandblock * c.scale();
+      fmt::format_to(std::back_inserter(out),
+                     "<rect class=\"absent\" x=\"{}\" y=\"{}\" width=\"{}\" height=\"{}\" fill=\"#e4e4e4\"/>\n"
+                     "<text x=\"{}\" y=\"{}\" text-anchor=\"middle\" fill=\"#777777\">0x{:04X}: not in the bake</text>\n",
+                     num(c.px(lb.id, 0)), num(c.py(lb.id, kLandblock)), num(side), num(side),
+                     num(c.px(lb.id, kLandblock / 2)), num(c.py(lb.id, kLandblock / 2)), lb.id);
+      continue;
+    }
     for (int cx = 0; cx < 8; ++cx) {
       for (int cy = 0; cy < 8; ++cy) {
         const auto h = [&](int x, int y) { return static_cast<double>(lb.heights[static_cast<std::size_t>(x * 9 + y)]); };
