@@ -280,6 +280,8 @@ TEST_F(ViewE2E, BadInputIsAnErrorWithStatusOne) {
   std::string text = read_file(foreign / lb_file(kBuilt));
   text.insert(0, "{\"obj_id\":1}\n");
   rewrite_with_digest(foreign / lb_file(kBuilt), text);
+  const fs::path cut = copy_of_bake("cut");  // what a bake killed mid-write leaves
+  write_file(cut / lb_file(kBuilt), read_file(cut / lb_file(kBuilt)).substr(0, 100));
   const fs::path mismatched = copy_of_bake("mismatched");  // a file for a landblock the archives lack
   rewrite_with_digest(mismatched / lb_file(0xA9B5), "");
 
@@ -298,6 +300,10 @@ TEST_F(ViewE2E, BadInputIsAnErrorWithStatusOne) {
       {dats(), foreign, "0xA9B4",
        fmt::format("Error: {0} is not a placement file\n\nCaused by:\n    {0}:1:11: expected `\"0x`, found `1`\n",
                    (foreign / lb_file(kBuilt)).string())},
+      {dats(), cut, "0xA9B4",
+       fmt::format("Error: {0} is not a placement file; 0xA9B4.scenery.jsonl does not match its digest file (an "
+                   "interrupted or edited bake?)\n\nCaused by:\n    {0}:1:101: ",
+                   (cut / lb_file(kBuilt)).string())},
       {dats(), tmp_ / "nowhere", "0xA9B4", "Error: bake `" + (tmp_ / "nowhere").string() + "` is not a directory"},
       {tmp_.path(), bake(false), "0xA9B4", "Error: open " + (tmp_ / "client_portal.dat").string()},
       {dats(), bake(false), "0xA9Z4", "Error: parse hex u32 `0xA9Z4`"},

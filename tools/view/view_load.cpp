@@ -116,8 +116,9 @@ AppResult<std::vector<ViewPlacement>> load_placements(const fs::path& path, app:
   TRY(read_whole(path, buf));
   PlacementFile file;
   if (auto parsed = parse_placement_file(buf, file); !parsed) {
-    return common::fail(Error(parsed.error().located(app::display_path(path)))
-                            .context(fmt::format("{} is not a placement file", app::display_path(path))));
+    std::string top = fmt::format("{} is not a placement file", app::display_path(path));
+    if (problem) top += "; " + *problem;  // the likely reason: an interrupted bake
+    return common::fail(Error(parsed.error().located(app::display_path(path))).context(std::move(top)));
   }
   std::vector<ViewPlacement> out;
   out.reserve(file.rows.size());
