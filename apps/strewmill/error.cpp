@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <cstdio>
+#include <exception>
 #include <string_view>
 #include <utility>
 
@@ -62,6 +64,28 @@ std::string render_report(const Error& e) {
     append_indented(out, chain[i], fmt::format("{:>5}: ", i - 1), "       ");
   }
   return out;
+}
+
+int print_report(const Error& e, int status) {
+  const std::string text = render_report(e);
+  std::fflush(stdout);
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+  return status;
+}
+
+int guarded_main(int argc, char** argv, int (*body)(int, char**), int failure_status) {
+  try {
+    return body(argc, argv);
+  } catch (const std::exception& e) {
+    try {
+      return print_report(Error(fmt::format("internal error: {}", e.what())), failure_status);
+    } catch (...) {
+    }
+  } catch (...) {
+  }
+  std::fputs("Error: internal error\n", stderr);
+  return failure_status;
 }
 
 }  // namespace strewmill::app

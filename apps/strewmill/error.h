@@ -39,4 +39,13 @@ using AppResult = common::Result<T, Error>;
 // right-aligned in five columns, with continuation lines indented by seven.
 std::string render_report(const Error& e);
 
+// Writes the report of `e` to standard error (standard output is flushed
+// first, so the two keep their order) and returns `status`.
+int print_report(const Error& e, int status);
+
+// Runs a program's main body. Errors travel as values; this only stops a
+// stray exception (allocation failure, a library throwing) from escaping as
+// an abort: it is reported as "internal error: ..." with `failure_status`.
+int guarded_main(int argc, char** argv, int (*body)(int, char**), int failure_status);
+
 }  // namespace strewmill::app

@@ -4,7 +4,6 @@
 #include <fmt/format.h>
 
 #include <cstdio>
-#include <exception>
 #include <string>
 
 #include "apps/strewmill/error.h"
@@ -16,13 +15,7 @@ constexpr int kIdentical = 0;
 constexpr int kDifferent = 1;
 constexpr int kTrouble = 2;
 
-int report(const strewmill::app::Error& error) {
-  const std::string text = strewmill::app::render_report(error);
-  std::fflush(stdout);
-  std::fwrite(text.data(), 1, text.size(), stderr);
-  std::fflush(stderr);
-  return kTrouble;
-}
+int report(const strewmill::app::Error& error) { return strewmill::app::print_report(error, kTrouble); }
 
 // Plain decimal digits only: CLI11's own unsigned conversion accepts signs,
 // octal and hexadecimal and saturates silently.
@@ -69,17 +62,5 @@ int real_main(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Errors travel as values; this only stops a stray exception (allocation
-  // failure, a library throwing) from escaping as an abort.
-  try {
-    return real_main(argc, argv);
-  } catch (const std::exception& e) {
-    try {
-      return report(strewmill::app::Error(fmt::format("internal error: {}", e.what())));
-    } catch (...) {
-    }
-  } catch (...) {
-  }
-  std::fputs("Error: internal error\n", stderr);
-  return kTrouble;
+  return strewmill::app::guarded_main(argc, argv, real_main, kTrouble);
 }

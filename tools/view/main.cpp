@@ -2,11 +2,9 @@
 // when the picture is written, 1 when the input is bad, 2 for a command-line
 // error.
 #include <CLI/CLI.hpp>
-#include <fmt/format.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <exception>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -25,13 +23,7 @@ using strewmill::app::Error;
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 
-int report(const Error& error) {
-  const std::string text = strewmill::app::render_report(error);
-  std::fflush(stdout);
-  std::fwrite(text.data(), 1, text.size(), stderr);
-  std::fflush(stderr);
-  return kFailed;
-}
+int report(const strewmill::app::Error& error) { return strewmill::app::print_report(error, kFailed); }
 
 AppResult<void> write_picture(const fs::path& path, const std::string& svg) {
   const std::string shown = strewmill::app::display_path(path);
@@ -88,17 +80,5 @@ int real_main(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Errors travel as values; this only stops a stray exception (allocation
-  // failure, a library throwing) from escaping as an abort.
-  try {
-    return real_main(argc, argv);
-  } catch (const std::exception& e) {
-    try {
-      return report(Error(fmt::format("internal error: {}", e.what())));
-    } catch (...) {
-    }
-  } catch (...) {
-  }
-  std::fputs("Error: internal error\n", stderr);
-  return kFailed;
+  return strewmill::app::guarded_main(argc, argv, real_main, kFailed);
 }
