@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "lib/common/id_hash.h"
+
 namespace strewmill::app {
 
 template <class V>
@@ -47,17 +49,7 @@ class IdMap {
     std::uint32_t index;  // index + 1 into values_; 0 marks an empty slot
   };
 
-  // Data ids differ mostly in their low and high bytes; murmur3's finaliser
-  // spreads both over the top bits that pick the slot.
-  static std::size_t home(std::uint32_t id, unsigned shift) {
-    std::uint32_t h = id;
-    h ^= h >> 16;
-    h *= 0x85EBCA6Bu;
-    h ^= h >> 13;
-    h *= 0xC2B2AE35u;
-    h ^= h >> 16;
-    return h >> shift;
-  }
+  static std::size_t home(std::uint32_t id, unsigned shift) { return common::mix_id(id) >> shift; }
 
   static void place(std::vector<Slot>& slots, unsigned shift, Slot slot) {
     const std::size_t mask = slots.size() - 1;

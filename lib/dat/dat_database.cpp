@@ -13,6 +13,8 @@
 #include <stdexcept>
 #include <unordered_set>
 
+#include "lib/common/id_hash.h"
+
 namespace strewmill::dat {
 
 namespace {
@@ -119,18 +121,8 @@ DecodeResult<DatFileEntry> DatFileEntry::read(Cursor& cur) {
 // Directory
 
 namespace {
-// Ids cluster in their low and high bytes (0xXXYY01nn, 0xXXYYFFFE, ...);
-// a full avalanche mix (murmur3's finaliser) spreads both into the top
-// bits used as the slot index, where a single multiplication leaves long
-// probe runs for such strides.
 inline std::uint32_t slot_of(std::uint32_t id, unsigned shift) {
-  std::uint32_t h = id;
-  h ^= h >> 16;
-  h *= 0x85EBCA6Bu;
-  h ^= h >> 13;
-  h *= 0xC2B2AE35u;
-  h ^= h >> 16;
-  return shift >= 32 ? 0 : h >> shift;
+  return shift >= 32 ? 0 : common::mix_id(id) >> shift;
 }
 
 // Slot count (a power of two, load at most one half) and shift for n ids.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/dat/contexts.h"
 #include "tools/writer/byte_writer.h"
 #include "tools/writer/object_records.h"
 
@@ -21,12 +22,6 @@ using tools::ByteWriter;
 constexpr BspTreeType kDrawing = BspTreeType::drawing;
 constexpr BspTreeType kPhysics = BspTreeType::physics;
 constexpr BspTreeType kCell = BspTreeType::cell;
-
-std::vector<std::string> context_texts(const DecodeError& e) {
-  std::vector<std::string> out;
-  for (const auto& c : e.contexts()) out.push_back(c.text());
-  return out;
-}
 
 // Type codes go to disk last character first.
 void code(ByteWriter& w, const char (&c)[5]) { w.u8(c[3]).u8(c[2]).u8(c[1]).u8(c[0]); }

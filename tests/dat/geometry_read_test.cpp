@@ -5,16 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/dat/contexts.h"
 #include "tools/writer/byte_writer.h"
 
 namespace strewmill::dat {
 namespace {
-
-std::vector<std::string> context_texts(const DecodeError& e) {
-  std::vector<std::string> out;
-  for (const auto& c : e.contexts()) out.push_back(c.text());
-  return out;
-}
 
 TEST(GeometryRead, QuaternionReadsWFirst) {
   tools::ByteWriter w;

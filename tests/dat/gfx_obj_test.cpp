@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/dat/contexts.h"
 #include "tools/writer/byte_writer.h"
 #include "tools/writer/object_records.h"
 
@@ -17,12 +18,6 @@ using Bytes = std::vector<std::uint8_t>;
 using common::Sphere;
 using common::Vector3;
 using tools::ByteWriter;
-
-std::vector<std::string> context_texts(const DecodeError& e) {
-  std::vector<std::string> out;
-  for (const auto& c : e.contexts()) out.push_back(c.text());
-  return out;
-}
 
 DecodeResult<GfxObj> unpack(std::span<const std::uint8_t> bytes) {
   Cursor cur(bytes);

@@ -6,17 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/dat/contexts.h"
 #include "tools/writer/byte_writer.h"
 #include "tools/writer/land_records.h"
 
 namespace strewmill::dat {
 namespace {
-
-std::vector<std::string> context_texts(const DecodeError& e) {
-  std::vector<std::string> out;
-  for (const auto& c : e.contexts()) out.push_back(c.text());
-  return out;
-}
 
 std::string ctx(const std::string& field, const std::string& record) {
   return "While parsing field '" + field + "' in " + record;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/dat/contexts.h"
 #include "tools/writer/byte_writer.h"
 #include "tools/writer/object_records.h"
 
@@ -18,12 +19,6 @@ using common::Frame;
 using common::Sphere;
 using common::Vector3;
 using tools::ByteWriter;
-
-std::vector<std::string> context_texts(const DecodeError& e) {
-  std::vector<std::string> out;
-  for (const auto& c : e.contexts()) out.push_back(c.text());
-  return out;
-}
 
 DecodeResult<SetupModel> unpack(const Bytes& bytes) {
   Cursor cur(bytes);
